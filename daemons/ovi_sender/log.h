@@ -1,0 +1,20 @@
+// The trace-line convention of ovi_sender: a message at level N is written to
+// standard output only when proxy_trace_level is N or higher, as the prefix
+// "[pid] ovi_sender: " followed by the message.  A message without a final
+// newline runs on into the next output.
+//
+// Levels: 1 start-up, shut-down, request summaries and failures; 2 entry of
+// each operation and registration details; 3 argument values, validation
+// steps and dropped reports; 4 extra detail.
+#ifndef DAEMONS_OVI_SENDER_LOG_H_
+#define DAEMONS_OVI_SENDER_LOG_H_
+
+#include "globals.h"
+
+void ovi_trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// True when a message at this level would be written; lets callers skip
+// building expensive arguments.
+inline bool ovi_tracing(int level) { return proxy_trace_level >= level; }
+
+#endif  // DAEMONS_OVI_SENDER_LOG_H_

@@ -1,0 +1,45 @@
+#include "tessel/tessel_object.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "tessel/tessel_config.h"
+
+Tessel_error tessel_requestStatus;
+
+TesselObject::TesselObject() : status(0) {}
+
+TesselObject::~TesselObject() {}
+
+sigset_t TesselObject::blockSignals() {
+  sigset_t all, previous;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &previous);
+  return previous;
+}
+
+void TesselObject::unblockSignals(sigset_t mask) { sigprocmask(SIG_SETMASK, &mask, nullptr); }
+
+int TesselObject::killAll(int) { return 0; }
+
+const char* TesselObject::lookup(const char* keyword) { return tessel_getConfig(keyword); }
+
+int TesselObject::lockFile(int fd) { return lockf(fd, F_LOCK, 0) == 0; }
+
+int TesselObject::unlockFile(int fd) { return lockf(fd, F_ULOCK, 0) == 0; }
+
+int TesselObject::sendError(int code, const char* text) {
+  formatStatus(code, code, "%s", text != nullptr ? text : "");
+  return 1;
+}
+
+void TesselObject::formatStatus(int statusValue, int code, const char* format, ...) {
+  tessel_requestStatus.status = statusValue;
+  tessel_requestStatus.code = code;
+  tessel_requestStatus.index = 0;
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(tessel_requestStatus.message, sizeof tessel_requestStatus.message, format, ap);
+  va_end(ap);
+}

@@ -1,0 +1,44 @@
+// Base class of the framework's agents: signal masking, configuration
+// look-up, file locks and the status of the request being handled.
+#ifndef PLATFORM_TESSEL_TESSEL_OBJECT_H_
+#define PLATFORM_TESSEL_TESSEL_OBJECT_H_
+
+#include <signal.h>
+
+#include "tessel/tessel_types.h"
+
+// Status returned to the sender of the request being handled: cleared by the
+// forwarding library before each request, sent back in its reply.
+extern Tessel_error tessel_requestStatus;
+
+class TesselObject {
+ public:
+  TesselObject();
+
+  // Blocks every signal; returns the mask in force before.
+  virtual sigset_t blockSignals();
+  // The framework's agents keep no children of their own: nothing to signal.
+  // Returns the number of processes signalled (0).
+  virtual int killAll(int signo);
+  // Text configured for keyword in orx.conf, or null.
+  virtual const char* lookup(const char* keyword);
+  // Exclusive lock on an open file; 1 on success, 0 on failure.
+  virtual int lockFile(int fd);
+  // Records an error status for the current request; returns 1.
+  virtual int sendError(int code, const char* text);
+  // Restores a mask returned by blockSignals.
+  virtual void unblockSignals(sigset_t mask);
+  // Releases a lock taken with lockFile; 1 on success, 0 on failure.
+  virtual int unlockFile(int fd);
+
+  virtual ~TesselObject();
+
+  // Records the failure status (and a message made from format) that the
+  // forwarding library returns to the sender of the request being handled.
+  void formatStatus(int status, int code, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+
+  int status;  // 0 after construction
+};
+
+#endif  // PLATFORM_TESSEL_TESSEL_OBJECT_H_

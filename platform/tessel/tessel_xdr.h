@@ -1,0 +1,26 @@
+// XDR routines for whole messages and reply statuses, as given to clnt_call
+// and the RPC service.
+//
+// A message travels as: unsigned format (1), type, flags, count, interval
+// seconds and microseconds, priority, agent program and version, time
+// seconds and microseconds, the texts host<127>, group<127>, system<63> and
+// key<63>, then the argument list as counted opaque bytes.  Decoding checks
+// that the argument list is well formed and allocates it in pieces as its
+// bytes actually arrive, so a forged length costs no more memory than the
+// input that came with it.
+#ifndef PLATFORM_TESSEL_TESSEL_XDR_H_
+#define PLATFORM_TESSEL_TESSEL_XDR_H_
+
+#include <rpc/rpc.h>
+
+#include "tessel/tessel_service_msg.h"
+#include "tessel/tessel_types.h"
+
+// Encodes msg (XDR_ENCODE) or decodes into a freshly constructed msg
+// (XDR_DECODE); XDR_FREE does nothing, the message frees its own storage.
+bool_t _tessel_serialMsg(XDR* xdrs, TesselServiceMsg* msg);
+
+// The status record of a reply.
+bool_t _tessel_xdrStatus(XDR* xdrs, Tessel_error* status);
+
+#endif  // PLATFORM_TESSEL_TESSEL_XDR_H_
