@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <rpc/pmap_clnt.h>
 #include <rpc/pmap_prot.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "tessel/tessel_error.h"
+#include "tessel/tessel_xdr.h"
 
 TesselClient::TesselClient()
     : status(0), protocol_(0), handle_(nullptr), program_(0), version_(0), addr_(),
@@ -158,5 +160,54 @@ int tessel_resolve(const char* host, struct in_addr* addr) {
   }
   *addr = reinterpret_cast<struct sockaddr_in*>(res->ai_addr)->sin_addr;
   freeaddrinfo(res);
+  return 1;
+}
+
+// True when a server answers the NULL procedure of program/version at port.
+static bool answers(struct in_addr addr, unsigned short port, unsigned long program,
+                    unsigned long version, int protocol) {
+  struct sockaddr_in sin;
+  memset(&sin, 0, sizeof sin);
+  sin.sin_family = AF_INET;
+  sin.sin_addr = addr;
+  sin.sin_port = htons(port);
+  struct timeval timeout = {1, 0};
+  int sock = RPC_ANYSOCK;
+  CLIENT* client;
+  if (protocol == IPPROTO_UDP) {
+    client = clntudp_bufcreate(&sin, program, version, timeout, &sock, 400, 400);
+  } else {
+    sock = connectWithin(sin, timeout);
+    if (sock < 0) return false;
+    client = clnttcp_create(&sin, program, version, &sock, 0, 0);
+    if (client == nullptr) {
+      close(sock);
+      return false;
+    }
+    clnt_control(client, CLSET_FD_CLOSE, nullptr);
+  }
+  if (client == nullptr) return false;
+  enum clnt_stat stat = clnt_call(client, NULLPROC, (xdrproc_t)tessel_xdrVoid, nullptr,
+                                  (xdrproc_t)tessel_xdrVoid, nullptr, timeout);
+  clnt_destroy(client);
+  return stat == RPC_SUCCESS;
+}
+
+int tessel_claimProgram(unsigned long program, unsigned long version) {
+  struct in_addr local;
+  local.s_addr = htonl(INADDR_LOOPBACK);
+  struct timeval timeout = {2, 0};
+  const int protocols[] = {IPPROTO_UDP, IPPROTO_TCP};
+  bool registered = false;
+  for (int protocol : protocols) {
+    unsigned short port = tessel_getport(local, program, version, protocol, timeout);
+    if (port == 0) continue;
+    registered = true;
+    if (answers(local, port, program, version, protocol)) {
+      tessel_setError("program %lu version %lu is served by a running process", program, version);
+      return 0;
+    }
+  }
+  if (registered) pmap_unset(program, version);
   return 1;
 }

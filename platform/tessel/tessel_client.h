@@ -71,4 +71,8 @@ unsigned short tessel_getport(struct in_addr host, unsigned long program, unsign
 // success.
 int tessel_resolve(const char* host, struct in_addr* addr);
 
+// Makes program/version free for this process to register with the local
+// rpcbind: a registration whose server no longer answers is removed.
+// Returns 1 when the program can be registered, 0 when a live server holds it.
+int tessel_claimProgram(unsigned long program, unsigned long version);
 #endif  // PLATFORM_TESSEL_TESSEL_CLIENT_H_

@@ -62,6 +62,8 @@ bool_t _tessel_serialMsg(XDR* x, TesselServiceMsg* msg) {
   return x->x_op == XDR_ENCODE ? encodeArglist(x, msg) : decodeArglist(x, msg);
 }
 
+bool_t tessel_xdrVoid(XDR*, void*) { return TRUE; }
+
 bool_t _tessel_xdrStatus(XDR* x, Tessel_error* status) {
   if (x->x_op == XDR_FREE) return TRUE;
   return xdr_int(x, &status->status) && xdr_int(x, &status->code) && xdr_int(x, &status->index) &&

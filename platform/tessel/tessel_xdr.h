@@ -20,6 +20,9 @@
 // (XDR_DECODE); XDR_FREE does nothing, the message frees its own storage.
 bool_t _tessel_serialMsg(XDR* xdrs, TesselServiceMsg* msg);
 
+// Encodes or decodes nothing: the argument and result of NULL procedures.
+bool_t tessel_xdrVoid(XDR* xdrs, void* nothing);
+
 // The status record of a reply.
 bool_t _tessel_xdrStatus(XDR* xdrs, Tessel_error* status);
 

@@ -128,11 +128,9 @@ bool typesAccepted(TesselServiceMsg* msg) {
   return true;
 }
 
-bool_t xdrNothing(XDR*, void*) { return TRUE; }
-
 void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
   if (rq->rq_proc == NULLPROC) {
-    svc_sendreply(xprt, (xdrproc_t)xdrNothing, nullptr);
+    svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
     return;
   }
   if (rq->rq_proc != TESSEL_PROC_MESSAGE) {
@@ -189,8 +187,9 @@ int _vant_init_rpc_rendez(const char* name, int transports, unsigned long progra
   int maxrec = TESSEL_MAX_ARGLIST + 64 * 1024;
   rpc_control(RPC_SVC_CONNMAXREC_SET, &maxrec);
 
-  // A registration left behind by an agent that died would refuse ours.
-  pmap_unset(program, version);
+  // A registration left behind by an agent that died would refuse ours; a
+  // live agent keeps its program.
+  if (!tessel_claimProgram(program, version)) return 0;
   agent.udp = svcudp_bufcreate(RPC_ANYSOCK, TESSEL_UDP_BUFSIZE, TESSEL_UDP_BUFSIZE);
   if (agent.udp == nullptr || !svc_register(agent.udp, program, version, dispatch, IPPROTO_UDP)) {
     tessel_setError("%s: cannot register program %lu version %lu over UDP with rpcbind", name,

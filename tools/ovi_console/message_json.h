@@ -1,0 +1,17 @@
+// The JSON line a console prints for a message it received.
+#ifndef TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_
+#define TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_
+
+#include <string>
+
+#include "tessel/tessel_service_msg.h"
+
+// {"prog":P,"vers":V,"proc":N,"type":T,"agent_prog":A,"host":"...","group":"...",
+//  "priority":N,"data":[{"name":"...","type":T,"length":L,"value":V},...]}
+// A value is a JSON number for the integer types 1 to 6, 14 and 15, null for
+// a type that has no text form, and otherwise a string with its text.
+// Returns false when the message's data are malformed.
+bool messageJson(unsigned long prog, unsigned long vers, unsigned long proc,
+                 TesselServiceMsg* msg, std::string* line);
+
+#endif  // TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_
