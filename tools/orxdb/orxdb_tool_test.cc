@@ -1,0 +1,164 @@
+// End-to-end test of the orxdb tool: runs the built program.
+#include <fcntl.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+  int status;  // exit status, -1 when it did not exit in time or by itself
+  std::string out;
+  std::string err;
+};
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void spit(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+class OrxdbToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/orxdb_tool_test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    root_ = dir;
+    setenv("OVI_ROOT", dir, 1);
+  }
+  void TearDown() override {
+    nftw(root_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    unsetenv("OVI_ROOT");
+  }
+
+  // Runs orxdb with args, standard input from `input`; waits at most 60 s.
+  ToolRun orxdb(std::vector<std::string> args, const std::string& input = "") {
+    std::string in = root_ + "/stdin", out = root_ + "/stdout", err = root_ + "/stderr";
+    spit(in, input);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fds[3] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                    open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+      for (int i = 0; i < 3; i++) dup2(fds[i], i);
+      std::vector<char*> argv = {const_cast<char*>(ORXDB_TOOL)};
+      for (std::string& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ToolRun run = {-1, "", ""};
+    for (int i = 0; i < 6000; i++) {
+      int status;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = slurp(out);
+        run.err = slurp(err);
+        return run;
+      }
+      usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return run;
+  }
+
+  std::string root_;
+};
+
+// One line on standard error that names the program.
+::testing::AssertionResult isErrorLine(const std::string& err) {
+  if (err.rfind("orxdb: ", 0) == 0 && err.find('\n') == err.size() - 1)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "not one orxdb error line: \"" << err << "\"";
+}
+
+TEST_F(OrxdbToolTest, HelpAndUsageErrors) {
+  for (const char* help : {"--help", "-h"}) {
+    ToolRun r = orxdb({help});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.out.find("usage: orxdb"));
+    EXPECT_EQ("", r.err);
+  }
+  const std::vector<std::vector<std::string>> bad = {
+      {}, {"list"}, {"create"}, {"load", "x"}, {"dump", "x", "y"}, {"dir", "x"}, {"drop", "a/b"},
+  };
+  for (const auto& args : bad) {
+    ToolRun r = orxdb(args);
+    EXPECT_EQ(2, r.status) << (args.empty() ? "" : args[0]);
+    EXPECT_TRUE(isErrorLine(r.err));
+    EXPECT_EQ("", r.out);
+  }
+}
+
+TEST_F(OrxdbToolTest, DirPrintsTheMappedDirectory) {
+  ToolRun r = orxdb({"dir"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(root_ + "/var/opt/ZEPHline/orx/db\n", r.out);
+}
+
+TEST_F(OrxdbToolTest, CreateLoadDumpDrop) {
+  EXPECT_EQ(0, orxdb({"create", "st"}).status);
+  ToolRun again = orxdb({"create", "st"});
+  EXPECT_EQ(1, again.status);
+  EXPECT_EQ("orxdb: database st already exists\n", again.err);
+
+  std::string file = root_ + "/station.orx";
+  spit(file,
+       "element Home view.root\n"
+       "element r7 component.router\n"
+       "member r7 Home 1 2 3 4 5\n"
+       "property r7 descr \"core router\"\n"
+       "agent r7 snmp 1 public\n");
+  EXPECT_EQ(0, orxdb({"load", "st", file}).status);
+  ToolRun dumped = orxdb({"dump", "st"});
+  ASSERT_EQ(0, dumped.status);
+  EXPECT_NE(std::string::npos, dumped.out.find("member r7 Home 1 2 3 4 5\n"));
+
+  // The dump, loaded from standard input, makes the same database.
+  EXPECT_EQ(0, orxdb({"load", "copy", "-"}, dumped.out).status);
+  ToolRun copy = orxdb({"dump", "copy"});
+  EXPECT_EQ(dumped.out.substr(dumped.out.find('\n')), copy.out.substr(copy.out.find('\n')));
+
+  EXPECT_EQ(0, orxdb({"drop", "st"}).status);
+  ToolRun gone = orxdb({"drop", "st"});
+  EXPECT_EQ(1, gone.status);
+  EXPECT_TRUE(isErrorLine(gone.err));
+  EXPECT_EQ(1, orxdb({"dump", "st"}).status);
+}
+
+TEST_F(OrxdbToolTest, BadInputNamesFileAndLineAndStoresNothing) {
+  ASSERT_EQ(0, orxdb({"load", "st", "-"}, "element Home view.root\n").status);
+  std::string before = orxdb({"dump", "st"}).out;
+
+  std::string file = root_ + "/bad.orx";
+  spit(file, "element a t\n\nmember a Home 1 2\n");
+  ToolRun r = orxdb({"load", "st", file});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("orxdb: " + file + ":3: expected member ELEMENT VIEW [X Y Z X1 Y1]\n", r.err);
+
+  r = orxdb({"load", "st", "-"}, "element b t\nmember b Nowhere\n");
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("orxdb: stdin:2: unknown element \"Nowhere\"\n", r.err);
+  EXPECT_EQ(before, orxdb({"dump", "st"}).out);
+
+  r = orxdb({"load", "st", root_ + "/missing.orx"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_TRUE(isErrorLine(r.err));
+}
+
+}  // namespace
