@@ -1,13 +1,26 @@
 #include "parse_filter.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <time.h>
 
+#include <new>
+#include <string>
+
+#include "data_file.h"
+#include "parse_dbtmpl.h"
+#include "parse_trap.h"
+#include "tessel/tessel_config.h"
 #include "tessel/tessel_oid.h"
+#include "tokenizer.h"
+#include "trap_limits.h"
 
 static const char* const relop[] = {
     "No Operator",
@@ -75,10 +88,16 @@ char* value2str(unsigned int type, const void* value, unsigned int length) {
       memcpy(text, value, n);
       break;
     }
-    case 10: case 16:
-      for (unsigned int i = 0; i < length && 2 * i + 2 < sizeof text; i++)
-        snprintf(text + 2 * i, 3, "%02x", bytes[i]);
+    case 10: case 16: {
+      // Cut at 255 characters like every other text, even within a byte.
+      static const char hex[] = "0123456789abcdef";
+      size_t n = 0;
+      for (unsigned int i = 0; i < length && n < sizeof text - 1; i++) {
+        text[n++] = hex[bytes[i] >> 4];
+        if (n < sizeof text - 1) text[n++] = hex[bytes[i] & 15];
+      }
       break;
+    }
     case 11: case 18: case 19:
       snprintf(text, sizeof text, "%s", inet_ntoa(load<struct in_addr>(value)));
       break;
@@ -97,4 +116,229 @@ char* value2str(unsigned int type, const void* value, unsigned int length) {
       break;
   }
   return text;
+}
+
+// --- Records and the cache ---
+
+static FilePtr ffp;
+static FilterEntry* filter_file_cache;
+static FilterEntry* filter_file_cache_last;
+static time_t last_time_filter_file_modified;
+// What failed while the cache was last built; static texts.
+static const char* global_current_file;
+static char openfilter_name[1024];
+static char openfilter_with_msg_name[1024];
+static FilterEntry host_slot;
+static FilterEntry default_slot;
+static char* installation_base_dir;
+
+FilterEntry::~FilterEntry() {
+  free(keyword);
+  free(target);
+  free(filterPriority);
+  free(newPriority);
+  free(action);
+  free(dbTemplateFile);
+  free(reportClasses);
+  free(trapTemplateFile);
+}
+
+// The eight fields in file order.
+static char* FilterEntry::*const kFields[OVI_FILTER_FIELDS] = {
+    &FilterEntry::keyword,     &FilterEntry::target,         &FilterEntry::filterPriority,
+    &FilterEntry::newPriority, &FilterEntry::action,         &FilterEntry::dbTemplateFile,
+    &FilterEntry::reportClasses, &FilterEntry::trapTemplateFile,
+};
+
+static void clearFields(FilterEntry* e) {
+  for (auto field : kFields) {
+    free(e->*field);
+    e->*field = nullptr;
+  }
+}
+
+// Fills the eight texts of e with copies of texts (freeing what e held).
+// Returns 1, or 0 when memory is short (e then holds no texts).
+static int setFields(FilterEntry* e, const char* const texts[OVI_FILTER_FIELDS]) {
+  clearFields(e);
+  for (int i = 0; i < OVI_FILTER_FIELDS; i++) {
+    if ((e->*kFields[i] = strdup(texts[i])) == nullptr) {
+      clearFields(e);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+static int copyEntry(FilterEntry* slot, const FilterEntry* e) {
+  const char* texts[OVI_FILTER_FIELDS];
+  for (int i = 0; i < OVI_FILTER_FIELDS; i++) texts[i] = e->*kFields[i];
+  return setFields(slot, texts);
+}
+
+int getFilterLine(char* const fields[OVI_FILTER_FIELDS]) {
+  for (int i = 0; i < OVI_FILTER_FIELDS; i++) {
+    ovi_copy_cut(fields[i], getToken(ffp.get()), OVI_FILTER_FIELD_SIZE - 1);
+    if (i == OVI_FILTER_FIELDS - 1) break;
+    if (getTokenEor()) {
+      for (int j = i + 1; j < OVI_FILTER_FIELDS; j++) fields[j][0] = '\0';
+      return 1;
+    }
+    if (getTokenEof()) return -1;
+  }
+  return 0;
+}
+
+int ovi_getLine(char* const fields[OVI_FILTER_FIELDS]) { return getFilterLine(fields); }
+
+const FilterEntry* ovi_filter_cache() { return filter_file_cache; }
+
+void free_filter_file_cache() {
+  while (filter_file_cache != nullptr) {
+    FilterEntry* e = filter_file_cache;
+    filter_file_cache = e->next;
+    delete e;
+  }
+  filter_file_cache_last = nullptr;
+  ovi_free_trap_file_cache(1);
+  ovi_free_db_file_cache();
+}
+
+void build_filter_file_cache() {
+  if (ffp == nullptr) return;
+  rewind(ffp.get());
+  setTokenEof(0);
+  char buffers[OVI_FILTER_FIELDS][1024];
+  char* fields[OVI_FILTER_FIELDS];
+  for (int i = 0; i < OVI_FILTER_FIELDS; i++) fields[i] = buffers[i];
+  while (getFilterLine(fields) != -1) {
+    const char* texts[OVI_FILTER_FIELDS];
+    for (int i = 0; i < OVI_FILTER_FIELDS; i++) texts[i] = fields[i];
+    if (texts[6][0] == '\0') texts[6] = "all";
+    if (texts[7][0] == '\0') texts[7] = "-";
+    FilterEntry* e = new (std::nothrow) FilterEntry;
+    if (e == nullptr || !setFields(e, texts)) {
+      delete e;  // short of memory: the daemon has no better recovery
+      return;
+    }
+    // The template readers share the tokenizer; this file's end-of-file flag
+    // must survive their reads.
+    int eof = getTokenEof();
+    if (strcmp(e->trapTemplateFile, "-") != 0 && !ovi_add_trap_file_to_cache(e->trapTemplateFile) &&
+        global_current_file == nullptr)
+      global_current_file = "trap template file";
+    if (!ovi_add_db_file_to_cache(e->dbTemplateFile) && global_current_file == nullptr)
+      global_current_file = "db template file";
+    setTokenEof(eof);
+    (filter_file_cache == nullptr ? filter_file_cache : filter_file_cache_last->next) = e;
+    filter_file_cache_last = e;
+  }
+}
+
+void ovi_closefilter() {
+  ffp.reset();
+  if (filter_file_cache != nullptr) {
+    free_filter_file_cache();
+    last_time_filter_file_modified = 0;
+  }
+}
+
+// Steps shared by the two opens, after the name check: open the file if it is
+// not open, read its status, rebuild the cache when it is newer.
+static int openAndRefresh(const char* name) {
+  if (ffp == nullptr) {
+    int err = ovi_open_data_file(name, &ffp);
+    if (err != 0) return err;
+  }
+  struct stat st;
+  if (fstat(fileno(ffp.get()), &st) != 0) return errno;
+  if (last_time_filter_file_modified < st.st_mtime) {
+    free_filter_file_cache();
+    build_filter_file_cache();
+    last_time_filter_file_modified = st.st_mtime;
+  }
+  setTokenEof(0);
+  return 0;
+}
+
+// A new name closes the filter and forgets its time.  `remembered` holds
+// 1024 bytes; a longer name is not supported.
+static void checkName(const char* name, char* remembered) {
+  if (strcmp(name, remembered) == 0) return;
+  ovi_closefilter();
+  last_time_filter_file_modified = 0;
+  snprintf(remembered, 1024, "%s", name);
+}
+
+int ovi_openfilter(const char* name) {
+  if (name == nullptr) name = "";
+  checkName(name, openfilter_name);
+  return openAndRefresh(name);
+}
+
+int ovi_openfilter_with_msg(const char* name, char* message) {
+  if (name == nullptr) name = "";
+  checkName(name, openfilter_with_msg_name);
+  global_current_file = nullptr;
+  int err = openAndRefresh(name);
+  if (err != 0) global_current_file = "filter file";
+  if (global_current_file == nullptr) return 0;
+  if (message != nullptr) snprintf(message, 256, "%s", global_current_file);
+  return err != 0 ? err : 1;
+}
+
+static const FilterEntry* lookUp(FilterEntry* slot, const char* target, const char* keyword,
+                                 const OVI_MessageInfo* info) {
+  clearFields(slot);
+  if (keyword == nullptr || keyword[0] == '\0' || (target != nullptr && target[0] == '\0'))
+    return nullptr;
+  if (ffp == nullptr) return nullptr;
+  for (const FilterEntry* e = filter_file_cache; e != nullptr; e = e->next) {
+    if (strcasecmp(e->keyword, keyword) != 0) continue;
+    if (target != nullptr && strcasecmp(e->target, target) != 0) continue;
+    if (!pass_event_or_trap(e->reportClasses, e->trapTemplateFile, info)) continue;
+    return copyEntry(slot, e) ? slot : nullptr;
+  }
+  return nullptr;
+}
+
+const FilterEntry* ovi_gethost(const char* target, const char* keyword, const OVI_MessageInfo* info) {
+  if (target == nullptr) {
+    clearFields(&host_slot);
+    return nullptr;
+  }
+  return lookUp(&host_slot, target, keyword, info);
+}
+
+const FilterEntry* ovi_getdefault(const char* keyword, const OVI_MessageInfo* info) {
+  return lookUp(&default_slot, nullptr, keyword, info);
+}
+
+int ovi_open_uncached_filter(const char* name) {
+  ffp.reset();
+  int err = ovi_open_data_file(name, &ffp);
+  if (err == 0) setTokenEof(0);
+  return err;
+}
+
+void ovi_close_uncached_filter() { ffp.reset(); }
+
+// --- The installation base directory ---
+
+const char* ovi_get_ovi_installation_base_dir() {
+  static const char kDefault[] = "/opt/ZEPHline/orx";
+  if (installation_base_dir != nullptr) return installation_base_dir;
+  FilePtr fp(fopen(tessel_path("/etc/inetd.conf").c_str(), "r"));
+  if (fp == nullptr) return kDefault;
+  char line[1024];
+  while (fgets(line, sizeof line, fp.get()) != nullptr) {
+    if (strstr(line, "ovi_sender") == nullptr) continue;
+    const char* path = strstr(line, "/orx/agents/ovi_sender");
+    if (path == nullptr) return kDefault;
+    const char* start = path;
+    while (start > line && start[-1] != ' ' && start[-1] != '\t') start--;
+    installation_base_dir = strndup(start, static_cast<size_t>(path - start) + strlen("/orx"));
+    return installation_base_dir != nullptr ? installation_base_dir : kDefault;
+  }
+  return kDefault;
 }

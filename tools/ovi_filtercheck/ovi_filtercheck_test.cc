@@ -1,0 +1,144 @@
+// Runs the ovi_filtercheck binary on files below a temporary OVI_ROOT.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "test_root.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class FilterCheckTest : public OviRootTest {
+ protected:
+  Outcome run(const std::string& args) {
+    std::string out = root_ + "/out", err = root_ + "/err";
+    std::string cmd = std::string(OVI_FILTERCHECK_BIN) + " " + args + " >" + out + " 2>" + err;
+    int rc = system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read(out), read(err)};
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  static bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+};
+
+TEST_F(FilterCheckTest, PrintsRecordsWithDefaultsAndTheFilesTheyName) {
+  write("t.db", "added membership\ndeleted drop\n");
+  write("traps.lst", "---Standard Traps---------%All%\n");
+  write("f",
+        "# operators' filter\n"
+        "hostname alpha low high pass t.db\n"
+        "default \"\" - - drop t.db traps traps.lst\n");
+  Outcome r = run("f");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ("filter file \"f\" (" + dataPath("f") + ")\n"
+            "record 1\n"
+            "  keyword          \"hostname\"\n"
+            "  target           \"alpha\"\n"
+            "  filterPriority   \"low\"\n"
+            "  newPriority      \"high\"\n"
+            "  action           \"pass\"\n"
+            "  dbTemplateFile   \"t.db\"\n"
+            "  reportClasses    \"all\"\n"
+            "  trapTemplateFile \"-\"\n"
+            "record 2\n"
+            "  keyword          \"default\"\n"
+            "  target           \"\"\n"
+            "  filterPriority   \"-\"\n"
+            "  newPriority      \"-\"\n"
+            "  action           \"drop\"\n"
+            "  dbTemplateFile   \"t.db\"\n"
+            "  reportClasses    \"traps\"\n"
+            "  trapTemplateFile \"traps.lst\"\n"
+            "2 records\n"
+            "db template file \"t.db\" (" + dataPath("t.db") + "): read, 2 entries\n"
+            "trap template file \"traps.lst\" (" + dataPath("traps.lst") + "): read, 1 entry\n"
+            "registration: accepted\n",
+            r.out);
+}
+
+TEST_F(FilterCheckTest, UnreadableTemplatesAreShownAndFailTheCheck) {
+  write("f",
+        "hostname a - - pass missing.db all missing.lst\n"
+        "hostname b - - pass\n"
+        "Hostnames c - - pass x.db bogus\n");
+  Outcome r = run("f");
+  EXPECT_EQ(1, r.status);
+  EXPECT_TRUE(has(r.out, "db template file \"missing.db\" (" + dataPath("missing.db") +
+                             "): cannot be read: No such file or directory\n"))
+      << r.out;
+  EXPECT_TRUE(has(r.out, "db template file \"\": no file named\n"));
+  EXPECT_TRUE(has(r.out, "trap template file \"missing.lst\" (" + dataPath("missing.lst") +
+                             "): cannot be read"));
+  EXPECT_TRUE(has(r.out, "registration: refused with \"Can't open trap template file\"\n"));
+  EXPECT_TRUE(has(r.out, "note: the keyword is none of"));
+  EXPECT_TRUE(has(r.out, "note: the report classes select nothing"));
+  EXPECT_EQ("ovi_filtercheck: " + dataPath("f") + ": Can't open trap template file\n", r.err);
+}
+
+TEST_F(FilterCheckTest, HostLookUpPerReportKind) {
+  write("t.db", "added color\n");
+  write("f",
+        "hostname other - - pass t.db\n"
+        "HOSTNAME Alpha low - pass t.db events\n"
+        "default x - - drop t.db all\n");
+  Outcome r = run("f alpha");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(has(r.out,
+                  "host \"alpha\"\n"
+                  "  event reports: hostname record 2 (pass)\n"
+                  "  glyph-state traps: no hostname record; default record 3 (drop)\n"
+                  "  database-manager traps: hostname record 2 (pass)\n"))
+      << r.out;
+  write("g", "hostname other - - pass t.db\n");
+  r = run("g alpha");
+  EXPECT_TRUE(has(r.out, "  event reports: no hostname record and no default record (dropped)\n"))
+      << r.out;
+}
+
+TEST_F(FilterCheckTest, AbsoluteNamesAndQuotedFields) {
+  std::string t = write("/elsewhere/t.db", "a color\n");
+  std::string f = write("/elsewhere/f", "hostname \"two words\" - - pass " + t + "\n");
+  Outcome r = run(f);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(has(r.out, "filter file \"" + f + "\" (" + f + ")\n"));
+  EXPECT_TRUE(has(r.out, "  target           \"two words\"\n"));
+  EXPECT_TRUE(has(r.out, "db template file \"" + t + "\" (" + t + "): read, 1 entry\n"));
+}
+
+TEST_F(FilterCheckTest, MissingFileAndUsage) {
+  Outcome r = run("nofile");
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("", r.out);
+  EXPECT_EQ("ovi_filtercheck: cannot open filter file " + dataPath("nofile") +
+                ": No such file or directory\n",
+            r.err);
+
+  r = run("--help");
+  EXPECT_EQ(0, r.status);
+  EXPECT_TRUE(has(r.out, "Usage: ovi_filtercheck"));
+  EXPECT_EQ(0, run("-h").status);
+
+  for (const char* bad : {"", "a b c", "--bogus f"}) {
+    r = run(bad);
+    EXPECT_EQ(2, r.status) << bad;
+    EXPECT_EQ(0u, r.err.rfind("ovi_filtercheck: ", 0)) << bad;
+    EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << bad;
+  }
+}
+
+}  // namespace
