@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "attribute.h"
 #include "data_file.h"
 #include "message_info.h"
 #include "parse_dbtmpl.h"
@@ -33,16 +34,20 @@ std::string counted(int n, const char* one, const char* many) {
 struct Options {
   const char* file = nullptr;
   const char* host = nullptr;
+  bool schemas = false;
 };
 
 void usage(FILE* out) {
   fprintf(out,
           "Usage: %s [-h|--help] FILE [HOST]\n"
+          "       %s --schemas\n"
           "  Shows how ovi_sender reads the filter file FILE (a name without a leading\n"
           "  \"/\" is taken in the data directory): every record with its eight fields,\n"
           "  the template files it names and whether they can be read, and with HOST\n"
-          "  the record that the host look-up finds.\n",
-          kProgram);
+          "  the record that the host look-up finds.\n"
+          "  --schemas reads the schema directories named by \"qm.snmp.schemas\" in\n"
+          "  orx.conf as ovi_sender does and prints its enumeration and record tables.\n",
+          kProgram, kProgram);
 }
 
 // Returns -1 to go on, else the exit status.
@@ -55,6 +60,8 @@ int parseArgs(int argc, char** argv, Options* opt) {
       positional.push_back(arg);
     } else if (strcmp(arg, "--") == 0) {
       optionsEnd = true;
+    } else if (strcmp(arg, "--schemas") == 0) {
+      opt->schemas = true;
     } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
       usage(stdout);
       return 0;
@@ -62,6 +69,11 @@ int parseArgs(int argc, char** argv, Options* opt) {
       fprintf(stderr, "%s: unknown option %s (try --help)\n", kProgram, arg);
       return 2;
     }
+  }
+  if (opt->schemas) {
+    if (positional.empty()) return -1;
+    fprintf(stderr, "%s: --schemas takes no FILE (try --help)\n", kProgram);
+    return 2;
   }
   if (positional.empty() || positional.size() > 2) {
     fprintf(stderr, "%s: expected FILE [HOST] (try --help)\n", kProgram);
@@ -212,6 +224,7 @@ int main(int argc, char** argv) {
   Options opt;
   int status = parseArgs(argc, argv, &opt);
   if (status >= 0) return status;
+  if (opt.schemas) return list_schema_tables(kProgram) ? 0 : 1;
 
   char message[256] = "";
   int result = ovi_openfilter_with_msg(opt.file, message);

@@ -142,3 +142,24 @@ TEST_F(FilterCheckTest, MissingFileAndUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FilterCheckTest, SchemasPrintsTheTablesTheDaemonWouldLoad) {
+  write("/etc/opt/ZEPHline/orx/orx.conf", "qm.snmp.schemas /opt/ZEPHline/orx/agents\n");
+  write("/opt/ZEPHline/orx/agents/router.schema",
+        "ENUM state ( 1 up 2 down )\n"
+        "record component.router ( string[16] Name enum state adminState )\n");
+  Outcome r = run("--schemas");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(has(r.out, "Object: component.router\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "adminState")) << r.out;
+
+  write("/etc/opt/ZEPHline/orx/orx.conf", "# no schema entry\n");
+  r = run("--schemas");
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ(0u, r.err.rfind("ovi_filtercheck: ", 0)) << r.err;
+  EXPECT_EQ(2, run("--schemas extra").status);
+}
+
+}  // namespace
