@@ -67,3 +67,17 @@ TEST(TraceTest, MessageWithoutLineEndRunsOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TraceTest, LongMessagesArriveWhole) {
+  pid_t pid;
+  std::string text(5000, 'x');
+  std::string out = captureInChild([&] {
+    proxy_trace_level = 1;
+    ovi_trace(1, "%s\n", text.c_str());
+  }, &pid);
+  EXPECT_EQ("[" + std::to_string(pid) + "] ovi_sender: " + text + "\n", out);
+}
+
+}  // namespace

@@ -193,14 +193,32 @@ static bool answers(struct in_addr addr, unsigned short port, unsigned long prog
   return stat == RPC_SUCCESS;
 }
 
+// The port registered for exactly program/version/protocol with the local
+// rpcbind, or 0.  (A port look-up answers with another version of the same
+// program when the asked one is missing.)
+static unsigned short exactPort(unsigned long program, unsigned long version, int protocol) {
+  struct sockaddr_in sin;
+  memset(&sin, 0, sizeof sin);
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sin.sin_port = htons(PMAPPORT);
+  struct pmaplist* maps = pmap_getmaps(&sin);
+  unsigned short port = 0;
+  for (struct pmaplist* m = maps; m != nullptr && port == 0; m = m->pml_next)
+    if (m->pml_map.pm_prog == program && m->pml_map.pm_vers == version &&
+        m->pml_map.pm_prot == static_cast<u_long>(protocol))
+      port = static_cast<unsigned short>(m->pml_map.pm_port);
+  xdr_free((xdrproc_t)xdr_pmaplist, (char*)&maps);
+  return port;
+}
+
 int tessel_claimProgram(unsigned long program, unsigned long version) {
   struct in_addr local;
   local.s_addr = htonl(INADDR_LOOPBACK);
-  struct timeval timeout = {2, 0};
   const int protocols[] = {IPPROTO_UDP, IPPROTO_TCP};
   bool registered = false;
   for (int protocol : protocols) {
-    unsigned short port = tessel_getport(local, program, version, protocol, timeout);
+    unsigned short port = exactPort(program, version, protocol);
     if (port == 0) continue;
     registered = true;
     if (answers(local, port, program, version, protocol)) {

@@ -24,9 +24,12 @@ void tessel_setError(const char* format, ...) {
 
 void tessel_trace(int level, const char* format, ...) {
   if (tessel_debug < level) return;
-  printf("[%d] tessel: ", static_cast<int>(getpid()));
+  // One write a line: processes that share standard output do not mix.
+  char line[1024];
+  int prefix = snprintf(line, sizeof line, "[%d] tessel: ", static_cast<int>(getpid()));
   va_list ap;
   va_start(ap, format);
-  vprintf(format, ap);
+  vsnprintf(line + prefix, sizeof line - prefix, format, ap);
   va_end(ap);
+  fputs(line, stdout);
 }

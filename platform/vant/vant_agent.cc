@@ -50,11 +50,14 @@ volatile sig_atomic_t stopRequested = 0;
 void vantTrace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void vantTrace(int level, const char* format, ...) {
   if (vant_debug < level) return;
-  printf("[%d] vant: ", static_cast<int>(getpid()));
+  // One write a line: processes that share standard output do not mix.
+  char line[1024];
+  int prefix = snprintf(line, sizeof line, "[%d] vant: ", static_cast<int>(getpid()));
   va_list ap;
   va_start(ap, format);
-  vprintf(format, ap);
+  vsnprintf(line + prefix, sizeof line - prefix, format, ap);
   va_end(ap);
+  fputs(line, stdout);
 }
 
 void catchStop(int signo) {
@@ -167,6 +170,11 @@ void destroyTransports() {
 
 }  // namespace
 
+// An agent that ends without shutting down (exit after a failure) still
+// leaves rpcbind; its forked children, which run the same exit handlers,
+// leave the registration alone.
+static void releaseAtExit() { _vant_shutdown_rendez(0); }
+
 int _vant_init_rpc_rendez(const char* name, int transports, unsigned long program,
                           unsigned long version, int maxType, struct timeval*, void* reserved,
                           vant_request_fn request, vant_shutdown_fn shutdown) {
@@ -214,6 +222,8 @@ int _vant_init_rpc_rendez(const char* name, int transports, unsigned long progra
     return 0;
   }
   agent.registered = true;
+  static bool exitHandler = atexit(releaseAtExit) == 0;
+  (void)exitHandler;
   vantTrace(2, "%s serves program %lu version %lu\n", name, program, version);
   return 1;
 }

@@ -1,0 +1,169 @@
+// The Daemon: the one central object of ovi_sender.  main constructs it in
+// the daemon process (ovi::daemon points at it); every forwarding
+// subprocess works on its own copy, inherited through fork.
+//
+// Member functions are spread over the files of the roles they serve:
+// daemon.cc (life cycle), svc_run.cc (service loop), dispatch.cc (requests),
+// get_event.cc (subscription and report dispatch), signals.cc (signals and
+// reaping), addpipe.cc and delete.cc (the registry).
+#ifndef DAEMONS_OVI_SENDER_DAEMON_H_
+#define DAEMONS_OVI_SENDER_DAEMON_H_
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdint.h>
+#include <sys/select.h>
+#include <sys/time.h>
+
+#include <string>
+
+#include "rendez.h"
+#include "request.h"
+#include "tessel/tessel_client.h"
+#include "tessel/tessel_list.h"
+#include "tessel/tessel_object.h"
+#include "tessel/tessel_service_msg.h"
+
+// The daemon's own RPC service, where reports and requests arrive.
+enum : uint32_t { OVI_AGENT_PROG = 100139, OVI_AGENT_VERS = 10 };
+// Placeholder pid: no subprocess.
+enum { NO_SUBPROC_PID = 65536 };
+
+class Daemon : public TesselObject {
+ public:
+  // Registers the agent, creates the rendezvous list, reads the report-log
+  // setting and installs the SIGCHLD and SIGPIPE handlers.  Success or
+  // failure is left in initFailed.
+  Daemon();
+  // Logs the shut-down, unsubscribes from qm.event (only in the process that
+  // subscribed) and releases the agent registration.
+  ~Daemon() override;
+
+  // Unsubscribes from qm.event when this process subscribed.
+  void my_exit();
+
+  // The service loop; returns only when select reports a bad descriptor.
+  void svc_run();
+
+  // Handles one message of the agent's service (the current message).
+  void doRequest(unsigned int type, char* system, char* group, char* key, unsigned int count,
+                 struct timeval interval, unsigned int flags);
+  // Reads the current action request's options; non-zero when every
+  // mandatory option was found.
+  int getRequestArgs(Request& request);
+
+  // Subscribes with qm.event; ends the process with status 1 on failure.
+  void GetEvents();
+  // Copies the current report into the cache of every receiver whose cache
+  // has room, unless this host forwarded it before or it closes a series.
+  void dispatchReport(unsigned int type, char* system, char* group, char* key, unsigned int flags);
+  // 1 when the report is to be forwarded (checkReport adds the closing-report
+  // test to executeCheck's forwarded-by test).
+  int checkReport(unsigned int type, char* system, char* group, char* key, unsigned int flags);
+  int executeCheck(unsigned int type, char* system, char* group, char* key);
+
+  // Registers a receiver and forks its forwarding subprocess, replacing a
+  // registration that matches it.  1 on success; failures are reported to
+  // the sender with formatStatus.
+  int addRendez(Request& request);
+  // 1 and the subprocess pid of the first registration matching the request
+  // fully or as the same console; 0 (pid 65536) otherwise.
+  int rendezExists(Request& request, long& pid);
+  // Signals the subprocesses of the registration matching the request fully;
+  // 1 when one was found.  The registration goes when its end is reaped.
+  int deleteRendez(Request& request);
+  // Same address, program, version, filter file and database.
+  static bool matchesFully(const Rendez& r, const Request& q);
+
+  // Checks a register or sync request and reports the outcome to the
+  // receiver with a status trap sent by a short-lived child.  True when the
+  // filter file, the access list and the database all accept it.
+  bool validateArgs(Request& request);
+  // Adds a text attribute to the trap last started.
+  void error_trap(const char* name, const char* value);
+  // True when the management database of that name exists.
+  bool db_exists(const char* name);
+  // Sends the status trap "vant_register_status"/"vant_register_reason" to
+  // program prog version 10 on host.
+  void sendStatusTrap(const char* host, uint32_t prog, int mode, const char* status,
+                      const char* reason);
+  // The name of a receiver's host, or its dotted address when it has none.
+  static std::string hostOf(struct in_addr addr);
+
+  // Registers the receiver and synchronises it with its database.
+  int syncRendez(Request& request);
+
+  // Sends the oldest cached report to every subprocess whose control pipe is
+  // in `ready`; a failed transfer makes the subprocess restart.
+  void sendCachedReport(fd_set& ready);
+  // Transfers one report (its 600-byte image and argument list) to the
+  // subprocess of r; 1 on success.  Uses only r and the RPC descriptor set.
+  static int sendToChild(const unsigned char* header, TesselArglist* arglist, Rendez* r);
+
+  // The forwarding subprocess: never returns normally.
+  void sendToRendez(Rendez* r);
+  // Asks the daemon for the next report and receives it; exits (1: restart,
+  // 0: no restart) when the transfer fails.  Uses only the subprocess's ends
+  // of the pipes in r.
+  static void receiveReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
+                            TesselArglist* work2, Rendez* r);
+  // Reads one report from the daemon into msg and the three lists; 1 on
+  // success, 0 after a failure that ends the subprocess.
+  static int recvFromParent(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
+                            TesselArglist* work2, Rendez* r);
+
+  // Reaps the children whose ends the SIGCHLD handler recorded, in the
+  // order of effects of the handler: trace, then reapRendez.
+  void reapChildren();
+  // Removes the registration whose subprocess had pid; with restart, registers
+  // it again.  0 when no registration has that pid.
+  int reapRendez(long pid, int restart);
+  // True when pid is the subprocess of a registration in rendezList.  Reads
+  // the list without blocking signals: call it with the list stable.
+  bool isForwardingSubprocess(pid_t pid) const;
+  // Discards every cached report of the rendezvous; returns 1.
+  int flushReportCache(Rendez* rendez);
+
+  int initFailed;                 // 1 after a failed construction
+  char* logFile;                  // report-log path (owned)
+  volatile int currentSubprocPid; // target of the SIGPIPE handler
+  TesselList* rendezList;         // Rendez*, in registration order (owned)
+  volatile sig_atomic_t alarmFired;        // subprocess: set by SIGALRM
+  volatile sig_atomic_t clientsRecreated;  // subprocess: set after SIGUSR1
+  volatile sig_atomic_t shutdownRequested; // subprocess: set by SIGUSR2
+  volatile sig_atomic_t callState;         // subprocess: 3 during a call, 4 after
+  struct in_addr rendezAddr;      // subprocess: its receiver
+  uint32_t rendezProg;
+  uint32_t rendezVers;
+  int controlOutFd;               // subprocess: its pipe ends
+  int controlInFd;
+  int dataFd;
+  TesselClient* udpEventClient;   // subprocess: clients toward the receiver
+  TesselClient* tcpEventClient;
+  TesselClient* udpClient;
+  TesselClient* tcpClient;
+  int transport;                  // subprocess: 17 or 6, the client last chosen
+  struct timeval timerStart;      // subprocess: start of the current TCP call
+  char hostname[256];             // this host's name
+  uint32_t eventRendezProg;       // 100139 once subscribed; 0 in subprocesses
+  struct timeval eventTimeout;    // {30, 0}
+  char filterFile[1024];          // filter file of the latest action request
+  char orxName[1024];             // database of the latest action request
+  int32_t reportPriority;         // subprocess: priority of the report
+  int32_t newPriority;            // subprocess: priority the filter gives it
+  int32_t filterPriority;         // subprocess: least priority the filter passes
+  int callMeMom;                  // 1 once subscribing began; 0 in subprocesses
+
+ private:
+  // The child's half of addRendez: prepares the subprocess and runs it.
+  void startSubprocess(Rendez* r, int toChild[2], int toParent[2], int data[2]);
+};
+
+// The request callback given to the forwarding library.
+void do_request(unsigned int type, char* system, char* group, char* key, unsigned int count,
+                struct timeval* interval, unsigned int flags);
+
+// The shutdown callback given to the forwarding library: destroys the Daemon.
+void shutdown_daemon(int reason);
+
+#endif  // DAEMONS_OVI_SENDER_DAEMON_H_

@@ -1,0 +1,82 @@
+// Deleting registrations and reaping the ends of children.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "daemon.h"
+#include "log.h"
+#include "vant/vant_agent.h"
+
+int Daemon::deleteRendez(Request& request) {
+  ovi_trace(1, "Daemon::deleteRendez\n");
+  sigset_t mask = blockSignals();
+  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
+    Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+    if (!matchesFully(*r, request)) continue;
+    ovi_trace(1, "sending SIGTERM signal to sync subprocess %d\n", static_cast<int>(r->sync_pid));
+    if (r->sync_pid > 0) kill(r->sync_pid, SIGTERM);
+    r->sync_pid = 0;
+    ovi_trace(1, "sending SIGTERM signal to subprocess %d\n", static_cast<int>(r->subproc_pid));
+    if (r->subproc_pid > 0) kill(r->subproc_pid, SIGTERM);
+    if (rendezList->count() == 1) _vant_should_exit();
+    unblockSignals(mask);
+    return 1;
+  }
+  unblockSignals(mask);
+  return 0;
+}
+
+void Daemon::reapChildren() {
+  int status;
+  pid_t pid;
+  while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+    int code = (status >> 8) & 0xff;
+    ovi_trace(2, "subprocess %d %s, exit code %d\n", static_cast<int>(pid),
+              (status & 0x80) ? "dumped core" : "terminated", code);
+    reapRendez(pid, code);
+  }
+}
+
+int Daemon::reapRendez(long pid, int restart) {
+  ovi_trace(2, "Daemon::reapRendez\n");
+  sigset_t mask = blockSignals();
+  TesselListNode* n = rendezList->first();
+  while (n != nullptr && static_cast<Rendez*>(TesselList::data(n))->subproc_pid != pid)
+    n = rendezList->next(n);
+  if (n == nullptr) {
+    ovi_trace(2, "cannot find rendezvous to delete\n");
+    unblockSignals(mask);
+    return 0;
+  }
+  Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+  close(r->control_out_fd);
+  close(r->data_fd);
+  close(r->control_in_fd);
+  // The pid is gone: no SIGPIPE may be passed on to it, nor to whoever gets
+  // the number next.
+  if (currentSubprocPid == pid) currentSubprocPid = NO_SUBPROC_PID;
+  Request request;
+  memset(&request, 0, sizeof request);
+  if (restart) {
+    request.rendez_addr = r->rendez_addr;
+    request.rendez_prog = r->rendez_prog;
+    request.rendez_vers = r->rendez_vers;
+    memcpy(request.filter_file, r->filter_file, sizeof request.filter_file);
+    memcpy(request.orx_name, r->orx_name, sizeof request.orx_name);
+    memcpy(request.recv_orx, r->recv_orx, sizeof request.recv_orx);
+  }
+  flushReportCache(r);
+  ovi_trace(2, "unregistered rendezvous:\n");
+  ovi_trace(2, "\trendez_addr: %s\n", inet_ntoa(r->rendez_addr));
+  ovi_trace(2, "\trendez_prog: %d\n", static_cast<int>(r->rendez_prog));
+  ovi_trace(2, "\trendez_vers: %d\n", static_cast<int>(r->rendez_vers));
+  ovi_trace(2, "\tfilter_file: %s\n", r->filter_file);
+  ovi_trace(2, "\t   orx_name: %s\n", r->orx_name);
+  rendezList->remove(n);
+  delete r->report_cache;
+  delete r;
+  unblockSignals(mask);
+  return restart ? addRendez(request) : 1;
+}

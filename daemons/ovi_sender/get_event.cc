@@ -1,0 +1,131 @@
+// The subscription with qm.event and the dispatch of every report it sends
+// into the caches of the registered receivers.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "daemon.h"
+#include "log.h"
+#include "tessel/tessel_error.h"
+#include "tessel/tessel_rendez.h"
+#include "vant/vant_agent.h"
+#include "vant/vant_fetch.h"
+
+void Daemon::GetEvents() {
+  ovi_trace(2, "Daemon::GetEvents\n");
+  callMeMom = 1;
+  gethostname(hostname, sizeof hostname);
+  hostname[sizeof hostname - 1] = '\0';
+  eventRendezProg = OVI_AGENT_PROG;
+  eventTimeout = {30, 0};
+  if (tessel_register_rendez(hostname, hostname, OVI_AGENT_PROG, OVI_AGENT_VERS, 0, 1,
+                             &eventTimeout)) {
+    ovi_trace(2, "ovi_sender registered with qm.event\n");
+    return;
+  }
+  ovi_trace(2, "Can't register with the event dispatcher\n");
+  ovi_trace(2, "reason : %s\n", tessel_sperror());
+  ovi_trace(4, "myname = %s, rendez = %u, version = %u, agent = %u.\n", hostname,
+            static_cast<unsigned>(OVI_AGENT_PROG), static_cast<unsigned>(OVI_AGENT_VERS), 0u);
+  exit(1);
+}
+
+void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* key,
+                            unsigned int flags) {
+  ovi_trace(2, "Daemon::dispatchReport\n");
+  if (!checkReport(type, system, group, key, flags)) {
+    ovi_trace(3, "CHECK FAILED:  Found our hostname in VANT_FORWARDED_BY\n");
+    return;
+  }
+  TesselServiceMsg* msg = aTesselVantRendez;
+  if (msg == nullptr) return;
+  sigset_t mask = blockSignals();
+  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
+    Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+    if (r->report_cache->count() >= REPORT_CACHE_LIMIT) continue;
+    currentSubprocPid = r->subproc_pid;
+    CachedReport* cached = new (std::nothrow) CachedReport{nullptr, nullptr};
+    if (cached != nullptr) {
+      cached->header = static_cast<unsigned char*>(calloc(1, TESSEL_MSG_IMAGE));
+      // One byte more than needed: an empty argument list still gets a block.
+      cached->arglistData = static_cast<char*>(malloc(msg->arglistLength + 1));
+    }
+    if (cached == nullptr || cached->header == nullptr || cached->arglistData == nullptr) {
+      ovi_trace(1, "No memory: %s\n", strerror(errno));
+      if (cached != nullptr) {
+        free(cached->header);
+        free(cached->arglistData);
+        delete cached;
+      }
+      continue;
+    }
+    memcpy(cached->header, msg->image(), TESSEL_MSG_IMAGE);
+    if (msg->arglistLength > 0) memcpy(cached->arglistData, msg->argData.data, msg->arglistLength);
+    ovi_trace(2, "appended new report to rendezvous report list.\n");
+    if (!r->report_cache->append(cached, 0)) {
+      ovi_trace(1, "No memory: %s\n", strerror(errno));
+      free(cached->header);
+      free(cached->arglistData);
+      delete cached;
+    }
+  }
+  unblockSignals(mask);
+}
+
+int Daemon::checkReport(unsigned int type, char* system, char* group, char* key,
+                        unsigned int flags) {
+  ovi_trace(2, "Daemon::checkReport\n");
+  if (flags & REPORT_LAST_OF_SERIES) {
+    ovi_trace(2, "got last report with TESSEL_NO_EVENTS flag set\n");
+    return 0;
+  }
+  return executeCheck(type, system, group, key);
+}
+
+int Daemon::executeCheck(unsigned int type, char*, char*, char*) {
+  ovi_trace(3, "Daemon::appendEntry\n");
+  char host[256];
+  gethostname(host, sizeof host);
+  host[sizeof host - 1] = '\0';
+  Tessel_msginfo info;
+  if (!tessel_fetch_msginfo(&info)) return 0;
+  struct timeval now;
+  if (gettimeofday(&now, nullptr) != 0) {
+    if (vant_debug) perror("qm.event: gettimeofday");
+    return 0;
+  }
+  if (type == 5) {
+    Tessel_error error;
+    return tessel_fetch_error(&error) ? 1 : 0;
+  }
+  if (type != 4 && type != 12 && type != 2) return 0;
+  for (;;) {
+    Tessel_event e;
+    int fetched = type == 4 ? vant_fetch_event(&e, nullptr) : vant_fetch_data(&e, nullptr);
+    if (!fetched) return 0;
+    if (strcasecmp(e.name, "tessel_endofargs") == 0) return 1;
+    if (strcasecmp(e.name, VANT_FORWARDED_BY) == 0) {
+      // The first L bytes of both, L being the length the attribute carries,
+      // so a length of 0 matches every host.
+      if (strncasecmp(static_cast<const char*>(e.value), host, e.length) == 0) return 0;
+    }
+  }
+}
+
+int Daemon::flushReportCache(Rendez* rendez) {
+  ovi_trace(2, "Daemon::flushReportCache\n");
+  while (TesselListNode* n = rendez->report_cache->first()) {
+    CachedReport* cached = static_cast<CachedReport*>(TesselList::data(n));
+    free(cached->header);
+    free(cached->arglistData);
+    delete cached;
+    rendez->report_cache->remove(n);
+  }
+  return 1;
+}

@@ -1,0 +1,85 @@
+// ovi_sender: forwards the station's event reports and traps to the
+// consoles registered with it.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <new>
+#include <string>
+
+#include "attribute.h"
+#include "daemon.h"
+#include "log.h"
+#include "parse_rcvhost.h"
+#include "tessel/tessel_config.h"
+#include "vant/vant_agent.h"
+
+namespace {
+
+void usage() {
+  printf("Usage: ovi_sender [-d <debugging-level>\n");
+  printf("                [-t <RPC-timeout>]\n");
+}
+
+// Writes why the daemon cannot start to a system file; a file that cannot
+// be opened is skipped.
+void tellOperator(const char* fixedPath, const char* mode, const char* reason) {
+  FILE* f = fopen(tessel_path(fixedPath).c_str(), mode);
+  if (f == nullptr) return;
+  fprintf(f, "ovi_sender [%d] cannot be started. Reason :\n\t%s\n", static_cast<int>(getpid()),
+          reason);
+  fflush(f);
+  fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  proxy_trace_level = 0;
+  opterr = 0;
+  int c;
+  while ((c = getopt(argc, argv, "d:l:t:")) != -1) {
+    switch (c) {
+      case 'd':
+        proxy_trace_level = atoi(optarg);
+        vant_debug = 1;
+        setvbuf(stdout, nullptr, _IONBF, 0);
+        break;
+      case 'l':
+        vant_debug = atoi(optarg);
+        setvbuf(stdout, nullptr, _IONBF, 0);
+        break;
+      case 't':
+        // Accepted for compatibility: the RPC time-outs are fixed.
+        (void)atoi(optarg);
+        break;
+      default:
+        usage();
+        return 1;
+    }
+  }
+
+  char reason[256] = "";
+  if (ovi_verify_ovi_installation(reason) != 0) {
+    tellOperator("/var/adm/messages", "a", reason);
+    tellOperator("/dev/console", "w", reason);
+    exit(1);
+  }
+
+  openlog(agent_name, LOG_PID, LOG_DAEMON);
+  ovi::daemon = new (std::nothrow) Daemon;
+  if (ovi::daemon == nullptr || ovi::daemon->initFailed) {
+    ovi_trace(1, "Cannot initialize, exiting.");
+    syslog(LOG_ERR, "Cannot initialize, exiting.");
+    closelog();
+    exit(1);
+  }
+  build_attribute_lists();
+  ovi::daemon->GetEvents();
+  ovi::daemon->svc_run();
+  ovi_trace(1, "Unexpected return from vant_start_agent\n");
+  closelog();
+  return 1;
+}

@@ -1,0 +1,395 @@
+// End-to-end tests of ovi_sender with qm.event, consoles and the host's
+// rpcbind: start-up, requests, registration and its status traps, the
+// registry of subprocesses, and the caching of reports.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "harness/process.h"
+#include "harness/station.h"
+#include "tessel/tessel_client.h"
+
+namespace {
+
+bool registered(unsigned long prog, unsigned long vers) {
+  struct in_addr local;
+  local.s_addr = htonl(INADDR_LOOPBACK);
+  return tessel_getport(local, prog, vers, IPPROTO_UDP, {2, 0}) != 0 &&
+         tessel_getport(local, prog, vers, IPPROTO_TCP, {2, 0}) != 0;
+}
+
+// Pids whose parent is pid, with their state letters.
+std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent) {
+  std::vector<std::pair<pid_t, char>> out;
+  DIR* proc = opendir("/proc");
+  while (struct dirent* e = readdir(proc)) {
+    pid_t pid = atoi(e->d_name);
+    if (pid <= 0) continue;
+    FILE* f = fopen(("/proc/" + std::string(e->d_name) + "/stat").c_str(), "r");
+    if (f == nullptr) continue;
+    char state;
+    int ppid;
+    if (fscanf(f, "%*d (%*[^)]) %c %d", &state, &ppid) == 2 && ppid == parent)
+      out.emplace_back(pid, state);
+    fclose(f);
+  }
+  closedir(proc);
+  return out;
+}
+
+// The live children of pid.
+std::set<pid_t> liveChildren(pid_t parent) {
+  std::set<pid_t> out;
+  for (auto& c : childrenOf(parent))
+    if (c.second != 'Z') out.insert(c.first);
+  return out;
+}
+
+// True once pid has no child left unreaped.
+bool noZombies(pid_t parent) {
+  for (auto& c : childrenOf(parent))
+    if (c.second == 'Z') return false;
+  return true;
+}
+
+int countLines(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+  return n;
+}
+
+std::string hostName() {
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  return host;
+}
+
+// A running station: qm.event and ovi_sender over a Station's files.
+class DaemonTest : public ::testing::Test {
+ protected:
+  void startDispatcher() {
+    ASSERT_TRUE(qm_.start({QM_EVENT_BIN, "-d", "1"}, station_.env()));
+    ASSERT_TRUE(qm_.waitForOutput("serving program", 10)) << qm_.errors();
+  }
+  void startDaemon(const char* level) {
+    ASSERT_TRUE(daemon_.start({OVI_SENDER_BIN, "-d", level}, station_.env()));
+    ASSERT_TRUE(qm_.waitForOutput("program 100139 version 10", 10)) << daemon_.output();
+    ASSERT_TRUE(waitUntil([] { return registered(100139, 10); }, 10));
+  }
+  void TearDown() override {
+    if (daemon_.running()) {
+      EXPECT_EQ(0, daemon_.stop(SIGTERM, 10)) << daemon_.output();
+    }
+    if (qm_.running()) qm_.stop();
+  }
+  // Sends a report or request straight to the daemon; returns the status
+  // line tessel_send printed.
+  std::string sendToDaemon(std::vector<std::string> args) {
+    std::vector<std::string> argv = {TESSEL_SEND_BIN, "--to", "localhost", "--prog", "100139"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out;
+    EXPECT_EQ(0, runProgram(argv, &out));
+    return out;
+  }
+  std::vector<std::string> registration(const char* flags, const char* prog,
+                                        const std::string& filter, const std::string& db,
+                                        const char* recvOrx = nullptr) {
+    std::vector<std::string> args = {
+        "--type", "6", "--flags", flags, "tessel_rendez_addr=ipaddr:127.0.0.1",
+        std::string("tessel_rendez_prog=uint:") + prog, "tessel_rendez_vers=uint:3",
+        "vant_filter_file=string:" + filter, "vant_orx_name=string:" + db};
+    if (recvOrx != nullptr) args.push_back(std::string("receiving_orx=string:") + recvOrx);
+    return args;
+  }
+  // A station whose console may register: a filter, a template, the access
+  // list entry and the database.
+  void prepareRegistration() {
+    station_.writeData("f.filter", "default - - - pass all.tmpl\n");
+    station_.writeData("all.tmpl", "added membership,color\n");
+    station_.writeData("ovi_sender.conf", "localhost office\n");
+    station_.loadDatabase("office", "element Home view.home\n");
+  }
+
+  Station station_;
+  Process qm_;
+  Process daemon_;
+};
+
+TEST(DaemonCommandLineTest, UnknownOptionPrintsTheUsageLines) {
+  for (std::vector<std::string> argv : {std::vector<std::string>{OVI_SENDER_BIN, "-q"},
+                                         std::vector<std::string>{OVI_SENDER_BIN, "-d"}}) {
+    std::string out;
+    int status = runProgram(argv, &out);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_EQ("Usage: ovi_sender [-d <debugging-level>\n                [-t <RPC-timeout>]\n", out);
+  }
+}
+
+TEST(DaemonCommandLineTest, IncompleteInstallationIsReportedToTheOperator) {
+  Station station(/*withInstallation=*/false);
+  station.write("/var/adm/messages", "earlier line\n");
+  std::string out;
+  int status = runProgram({OVI_SENDER_BIN}, &out, 30, station.env());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_EQ("", out);
+  std::string messages = station.read("/var/adm/messages");
+  EXPECT_EQ(0u, messages.find("earlier line\novi_sender [")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("] cannot be started. Reason :\n\tCannot open file "));
+  EXPECT_EQ(messages.substr(strlen("earlier line\n")), station.read("/dev/console"));
+}
+
+TEST(DaemonCommandLineTest, WithoutDispatcherItExits) {
+  Station station;
+  ASSERT_FALSE(registered(100101, 10)) << "a qm.event runs on this host";
+  std::string out;
+  int status = runProgram({OVI_SENDER_BIN, "-d", "2"}, &out, 60, station.env());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos, out.find("Can't register with the event dispatcher\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("reason : ")) << out;
+  EXPECT_FALSE(registered(100139, 10));
+}
+
+TEST_F(DaemonTest, WithoutSchemaEntryItExits) {
+  Station bare(true, /*withSchemas=*/false);
+  startDispatcher();
+  std::string out;
+  int status = runProgram({OVI_SENDER_BIN}, &out, 30, bare.env());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+}
+
+TEST_F(DaemonTest, ServesRequestsTracesThemAndShutsDownOnSigterm) {
+  startDispatcher();
+  startDaemon("1");
+  std::string table;
+  ASSERT_EQ(0, runProgram({"/usr/sbin/rpcinfo", "-p"}, &table));
+  EXPECT_NE(std::string::npos, table.find("100139   10   udp"));
+  EXPECT_NE(std::string::npos, table.find("100139   10   tcp"));
+  EXPECT_NE(std::string::npos, daemon_.output().find("ovi_sender, "));
+
+  EXPECT_EQ("57\n", sendToDaemon({"--type", "2", "--system", "s1", "x=int:1"}));
+  std::vector<std::string> unknownFlag = registration("0x40", "0x20000500", "f", "office");
+  EXPECT_EQ("57\n", sendToDaemon(unknownFlag));
+  std::string prefix = "[" + std::to_string(daemon_.pid()) + "] ovi_sender: ";
+  ASSERT_TRUE(daemon_.waitForOutput("got unknown action request flag: 64\n", 10));
+  std::string out = daemon_.output();
+  EXPECT_NE(std::string::npos, out.find(prefix + "***** received request #1: ")) << out;
+  EXPECT_NE(std::string::npos, out.find(prefix + "***** received request #2: ")) << out;
+  EXPECT_NE(std::string::npos,
+            out.find(prefix + "request type: 2, target system: \"s1\", schema group: \"\", "
+                     "table key: \"\", reporting count: 0, reporting interval: 0 seconds, "
+                     "0 microseconds.\n" + prefix + "got invalid request type: 2\n"))
+      << out;
+
+  int status = daemon_.stop(SIGTERM, 20);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos, daemon_.output().find(": shutting down ")) << daemon_.output();
+  EXPECT_TRUE(qm_.waitForOutput("unsubscribed", 10));
+  EXPECT_FALSE(registered(100139, 10));
+}
+
+TEST_F(DaemonTest, TraceLevelZeroWritesNothing) {
+  prepareRegistration();
+  startDispatcher();
+  ASSERT_TRUE(daemon_.start({OVI_SENDER_BIN}, station_.env()));
+  ASSERT_TRUE(qm_.waitForOutput("program 100139 version 10", 10));
+  sendToDaemon({"--type", "trap", "x=int:1"});
+  std::string out;
+  runProgram({OVI_CONSOLE_BIN, "--register", "--prog", "0x20000501", "--filter", "f.filter",
+              "--db", "office", "--count", "1", "--timeout", "20"},
+             &out);
+  EXPECT_NE(std::string::npos, out.find("succeeded")) << out;
+  EXPECT_EQ(0, daemon_.stop(SIGTERM, 20));
+  EXPECT_EQ("", daemon_.output());
+}
+
+// What a console prints after its register request: the request line, then
+// the status trap's line.
+std::string statusTrap(const std::string& consoleOutput) {
+  size_t nl = consoleOutput.find('\n');
+  return nl == std::string::npos ? "" : consoleOutput.substr(nl + 1);
+}
+
+TEST_F(DaemonTest, RegistrationOutcomesComeBackAsStatusTraps) {
+  prepareRegistration();
+  station_.writeData("badtmpl.filter", "default - - - pass missing.tmpl\n");
+  station_.writeData("ovi_sender.conf", "LOCALHOST Office\nlocalhost nodb\n");
+  startDispatcher();
+  startDaemon("1");
+  std::string trap = std::string("{\"prog\":536872194,\"vers\":10,\"proc\":1,\"type\":12,") +
+                     "\"agent_prog\":100139,\"host\":\"" + hostName() +
+                     "\",\"group\":\"trap\",\"priority\":3,\"data\":[";
+  struct Case {
+    const char* filter;
+    const char* db;
+    const char* expect;
+  } cases[] = {
+      {"f.filter", "office",
+       "{\"name\":\"vant_register_status\",\"type\":9,\"length\":9,\"value\":\"succeeded\"},"
+       "{\"name\":\"vant_register_reason\",\"type\":9,\"length\":7,\"value\":\"Running\"}]}\n"},
+      {"missing.filter", "office",
+       "{\"name\":\"vant_register_status\",\"type\":9,\"length\":6,\"value\":\"failed\"},"
+       "{\"name\":\"vant_register_reason\",\"type\":9,\"length\":22,"
+       "\"value\":\"Can't open filter file\"}]}\n"},
+      {"badtmpl.filter", "office",
+       "{\"name\":\"vant_register_status\",\"type\":9,\"length\":6,\"value\":\"failed\"},"
+       "{\"name\":\"vant_register_reason\",\"type\":9,\"length\":27,"
+       "\"value\":\"Can't open db template file\"}]}\n"},
+      {"f.filter", "elsewhere",
+       "{\"name\":\"vant_register_status\",\"type\":9,\"length\":6,\"value\":\"failed\"},"
+       "{\"name\":\"vant_register_reason\",\"type\":9,\"length\":13,\"value\":\"Access denied\"}]}\n"},
+      {"f.filter", "nodb",
+       "{\"name\":\"vant_register_status\",\"type\":9,\"length\":6,\"value\":\"failed\"},"
+       "{\"name\":\"vant_register_reason\",\"type\":9,\"length\":18,"
+       "\"value\":\"Database not found\"}]}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.filter) + " " + c.db);
+    std::string out;
+    ASSERT_EQ(0, runProgram({OVI_CONSOLE_BIN, "--register", "--prog", "0x20000502", "--vers", "3",
+                             "--filter", c.filter, "--db", c.db, "--count", "1", "--timeout",
+                             "20"},
+                            &out));
+    EXPECT_EQ(0u, out.find("{\"request\":\"register\",\"status\":0}\n")) << out;
+    EXPECT_EQ(trap + c.expect, statusTrap(out));
+  }
+}
+
+TEST_F(DaemonTest, RegistryReplacesDeletesRestartsAndReaps) {
+  prepareRegistration();
+  startDispatcher();
+  startDaemon("2");
+  // The console stays up: the subprocess delivers to it.
+  Process console;
+  ASSERT_TRUE(console.start({OVI_CONSOLE_BIN, "--register", "--event", "--prog", "0x20000503",
+                             "--vers", "3", "--filter", "f.filter", "--db", "office", "--timeout",
+                             "120"}));
+  ASSERT_TRUE(console.waitForOutput("succeeded", 20)) << console.errors();
+  pid_t d = daemon_.pid();
+  std::set<pid_t> first;
+  ASSERT_TRUE(waitUntil([&] { return (first = liveChildren(d)).size() == 1; }, 10));
+  pid_t s1 = *first.begin();
+
+  // The same registration again replaces the subprocess.
+  std::vector<std::string> again = registration("0x80", "0x20000503", "f.filter", "office");
+  EXPECT_EQ("0\n", sendToDaemon(again));
+  std::set<pid_t> now;
+  ASSERT_TRUE(waitUntil([&] { now = liveChildren(d); return now.size() == 1 && !now.count(s1); },
+                        10));
+  pid_t s2 = *now.begin();
+  EXPECT_NE(std::string::npos,
+            daemon_.output().find("rendezvous already exists, killing subprocess " +
+                                  std::to_string(s1) + "\n"));
+  EXPECT_TRUE(daemon_.waitForOutput("subprocess " + std::to_string(s1) +
+                                    " terminated, exit code 0\n", 10));
+
+  // SIGUSR2: the subprocess ends with status 1 and is started again.
+  ASSERT_EQ(0, kill(s2, SIGUSR2));
+  ASSERT_TRUE(waitUntil([&] { now = liveChildren(d); return now.size() == 1 && !now.count(s2); },
+                        10));
+  pid_t s3 = *now.begin();
+  EXPECT_TRUE(daemon_.waitForOutput("subprocess " + std::to_string(s2) +
+                                    " terminated, exit code 1\n", 10));
+
+  // SIGTERM ends it for good.
+  ASSERT_EQ(0, kill(s3, SIGTERM));
+  ASSERT_TRUE(waitUntil([&] { return liveChildren(d).empty(); }, 10));
+  EXPECT_TRUE(daemon_.waitForOutput("subprocess " + std::to_string(s3) +
+                                    " terminated, exit code 0\n", 10));
+
+  // A delete request ends a registration without a restart.  (Flags 0x180
+  // register: the register bit is looked at first.)
+  EXPECT_EQ("0\n", sendToDaemon(registration("0x180", "0x20000503", "f.filter", "office")));
+  ASSERT_TRUE(waitUntil([&] { return liveChildren(d).size() == 1; }, 10));
+  EXPECT_EQ("0\n", sendToDaemon(registration("0x100", "0x20000503", "f.filter", "office")));
+  ASSERT_TRUE(waitUntil([&] { return liveChildren(d).empty(); }, 10));
+  sleepSeconds(0.5);
+  EXPECT_TRUE(liveChildren(d).empty()) << "a deleted registration is not restarted";
+  EXPECT_TRUE(waitUntil([&] { return noZombies(d); }, 10));
+  // Every validation child's end left the registry as it was.
+  EXPECT_GE(countLines(daemon_.output(), "cannot find rendezvous to delete\n"), 3);
+  console.stop();
+}
+
+// The subprocess of a registration, once its console is up.
+// Consoles that run together need versions of their own: each serves the
+// Event program at its version.
+pid_t registerConsole(Process* console, Process* daemon, const char* prog, const char* vers,
+                      const char* recvOrx) {
+  const std::string registered = "registered new rendezvous:\n";
+  int before = countLines(daemon->output(), registered);
+  EXPECT_TRUE(console->start({OVI_CONSOLE_BIN, "--register", "--event", "--prog", prog, "--vers",
+                              vers, "--filter", "f.filter", "--db", "office", "--recv-orx",
+                              recvOrx, "--timeout", "300"}));
+  EXPECT_TRUE(console->waitForOutput("succeeded", 20)) << console->errors();
+  pid_t sub = 0;
+  waitUntil([&] { return countLines(daemon->output(), registered) > before; }, 10);
+  std::string out = daemon->output();
+  size_t at = out.rfind(registered);
+  if (at != std::string::npos)
+    sscanf(out.c_str() + out.find("subproc_pid: ", at), "subproc_pid: %d", &sub);
+  return sub;
+}
+
+TEST_F(DaemonTest, ForwardedAndClosingReportsAreCachedForNobody) {
+  prepareRegistration();
+  startDispatcher();
+  startDaemon("3");
+  Process console;
+  pid_t sub = registerConsole(&console, &daemon_, "0x20000504", "3", "north");
+  ASSERT_GT(sub, 0);
+  std::string host = hostName();
+  std::transform(host.begin(), host.end(), host.begin(), ::toupper);
+  EXPECT_EQ("0\n", sendToDaemon({"--type", "trap", "vant_forwarded_by=string:" + host}));
+  EXPECT_EQ("0\n", sendToDaemon({"--type", "event", "a=int:1", "vant_forwarded_by=string:"}));
+  EXPECT_EQ("0\n", sendToDaemon({"--type", "trap", "--flags", "0x200", "a=int:1"}));
+  EXPECT_EQ("0\n", sendToDaemon({"--type", "trap", "a=int:2"}));
+  std::string got = "[" + std::to_string(sub) + "] ovi_sender: got report from parent\n";
+  ASSERT_TRUE(daemon_.waitForOutput(got, 10));
+  sleepSeconds(0.5);
+  EXPECT_EQ(1, countLines(daemon_.output(), got));
+  EXPECT_EQ(3, countLines(daemon_.output(),
+                          "CHECK FAILED:  Found our hostname in VANT_FORWARDED_BY\n"));
+  console.stop();
+}
+
+TEST_F(DaemonTest, AStoppedSubprocessHoldsAtMostItsCacheWhileOthersGetEverything) {
+  prepareRegistration();
+  startDispatcher();
+  startDaemon("2");
+  Process north, south;
+  pid_t stuck = registerConsole(&north, &daemon_, "0x20000505", "3", "north");
+  pid_t live = registerConsole(&south, &daemon_, "0x20000506", "4", "south");
+  ASSERT_GT(stuck, 0);
+  ASSERT_GT(live, 0);
+  // Stopped once it has asked for its first report.
+  ASSERT_TRUE(daemon_.waitForOutput("[" + std::to_string(stuck) +
+                                    "] ovi_sender: calling select(2) for ready_to_read", 10));
+  ASSERT_EQ(0, kill(stuck, SIGSTOP));
+  sendToDaemon({"--type", "trap", "--count", "1100", "n=int:7"});
+  std::string gotLive = "[" + std::to_string(live) + "] ovi_sender: got report from parent\n";
+  std::string gotStuck = "[" + std::to_string(stuck) + "] ovi_sender: got report from parent\n";
+  EXPECT_TRUE(waitUntil([&] { return countLines(daemon_.output(), gotLive) == 1100; }, 120))
+      << countLines(daemon_.output(), gotLive);
+  ASSERT_EQ(0, kill(stuck, SIGCONT));
+  // The report it had asked for, and a full cache.
+  EXPECT_TRUE(waitUntil([&] { return countLines(daemon_.output(), gotStuck) == 1025; }, 120));
+  sleepSeconds(1);
+  EXPECT_EQ(1025, countLines(daemon_.output(), gotStuck));
+  north.stop();
+  south.stop();
+}
+
+}  // namespace
