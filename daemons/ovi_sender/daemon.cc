@@ -30,7 +30,7 @@ void traceIdentity(const char* what) {
 
 }  // namespace
 
-Daemon::Daemon()
+Daemon::Daemon(Detached)
     : initFailed(0), logFile(nullptr), currentSubprocPid(NO_SUBPROC_PID), rendezList(nullptr),
       alarmFired(0), clientsRecreated(0), shutdownRequested(0), callState(0), rendezAddr(),
       rendezProg(0), rendezVers(0), controlOutFd(-1), controlInFd(-1), dataFd(-1),
@@ -38,6 +38,12 @@ Daemon::Daemon()
       transport(0), timerStart(), hostname(), eventRendezProg(0), eventTimeout{30, 0},
       filterFile(), orxName(), reportPriority(0), newPriority(0), filterPriority(0),
       callMeMom(0) {
+  rendezList = new (std::nothrow) TesselList;
+}
+
+Daemon::Daemon() : Daemon(Detached()) {
+  delete rendezList;
+  rendezList = nullptr;
   ovi_trace(2, "Daemon::Daemon\n");
   traceIdentity("");
 

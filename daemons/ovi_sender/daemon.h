@@ -17,6 +17,10 @@
 
 #include <string>
 
+#include "info_list.h"
+#include "message_info.h"
+#include "orxdb/orxdb.h"
+#include "parse_filter.h"
 #include "rendez.h"
 #include "request.h"
 #include "tessel/tessel_client.h"
@@ -35,6 +39,11 @@ class Daemon : public TesselObject {
   // setting and installs the SIGCHLD and SIGPIPE handlers.  Success or
   // failure is left in initFailed.
   Daemon();
+  // Constructs the object as a forwarding subprocess holds it after the fork:
+  // members at their initial values, an empty rendezvous list, no agent
+  // registration, no handlers.  For tests of the subprocess's work.
+  struct Detached {};
+  explicit Daemon(Detached);
   // Logs the shut-down, unsubscribes from qm.event (only in the process that
   // subscribed) and releases the agent registration.
   ~Daemon() override;
@@ -90,8 +99,40 @@ class Daemon : public TesselObject {
   // The name of a receiver's host, or its dotted address when it has none.
   static std::string hostOf(struct in_addr addr);
 
-  // Registers the receiver and synchronises it with its database.
+  // Registers the receiver and synchronises it with its database: 1 when a
+  // registration was found and its synchronisation subprocess started.
   int syncRendez(Request& request);
+  // Forks the synchronisation subprocess of r (which sends one trap per
+  // element of r's database to this daemon, then the closing status trap to
+  // r); 1 in the daemon after the fork, 0 when fork failed.
+  int send_db_traps(Rendez* r);
+  // Sends the end-of-synchronisation status trap to r and ends the process.
+  void send_sync_end(Rendez* r, const char* reason);
+
+  // ---- filter evaluation (filter.cc), in the forwarding subprocess ----
+  // Nonzero when the report passes the receiver's filter file; sets
+  // filterPriority and newPriority.
+  int filterReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
+                   TesselArglist* work2, OVI_MessageInfo* info, const char* host);
+  // The matching record of each kind, or null; valid until the next look-up
+  // of the same kind.
+  const FilterEntry* filterByHost(const char* host, const OVI_MessageInfo* info);
+  const FilterEntry* filterByComponent(const char* host, const OVI_MessageInfo* info);
+  const FilterEntry* filterByViewName(const char* host, const OVI_MessageInfo* info);
+  const FilterEntry* filterByViewType(const char* host, const OVI_MessageInfo* info);
+  const FilterEntry* filterByDefault(const OVI_MessageInfo* info);
+
+  // ---- element information (deliver.cc), in the forwarding subprocess ----
+  // Turns the decoded data into the message's outgoing data (taking the list
+  // over); nonzero when the message is to be delivered.
+  int rebuildAttributes(infoList* list, TesselServiceMsg* msg, OVI_MessageInfo* info);
+  // Adds one datum of a database-manager trap with the element information
+  // its template asks for; 1 when handled, 0 when the template excluded it.
+  int appendDBOption(TesselServiceMsg* msg, Tessel_data* datum, const char* templateFile);
+  // Adds the element's property `name` as a datum of the attribute's type.
+  void addToHeader(TesselServiceMsg* msg, orxdb_buffer* element, const char* name, int type);
+  void sendIntAttribute(TesselServiceMsg* msg, const char* name, int32_t value);
+  void sendStringAttribute(TesselServiceMsg* msg, const char* name, const char* text);
 
   // Sends the oldest cached report to every subprocess whose control pipe is
   // in `ready`; a failed transfer makes the subprocess restart.
