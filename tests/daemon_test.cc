@@ -1,127 +1,16 @@
 // End-to-end tests of ovi_sender with qm.event, consoles and the host's
 // rpcbind: start-up, requests, registration and its status traps, the
 // registry of subprocesses, and the caching of reports.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdio.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "harness/process.h"
-#include "harness/station.h"
-#include "tessel/tessel_client.h"
+#include "harness/daemon_fixture.h"
 
 namespace {
-
-bool registered(unsigned long prog, unsigned long vers) {
-  struct in_addr local;
-  local.s_addr = htonl(INADDR_LOOPBACK);
-  return tessel_getport(local, prog, vers, IPPROTO_UDP, {2, 0}) != 0 &&
-         tessel_getport(local, prog, vers, IPPROTO_TCP, {2, 0}) != 0;
-}
-
-// Pids whose parent is pid, with their state letters.
-std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent) {
-  std::vector<std::pair<pid_t, char>> out;
-  DIR* proc = opendir("/proc");
-  while (struct dirent* e = readdir(proc)) {
-    pid_t pid = atoi(e->d_name);
-    if (pid <= 0) continue;
-    FILE* f = fopen(("/proc/" + std::string(e->d_name) + "/stat").c_str(), "r");
-    if (f == nullptr) continue;
-    char state;
-    int ppid;
-    if (fscanf(f, "%*d (%*[^)]) %c %d", &state, &ppid) == 2 && ppid == parent)
-      out.emplace_back(pid, state);
-    fclose(f);
-  }
-  closedir(proc);
-  return out;
-}
-
-// The live children of pid.
-std::set<pid_t> liveChildren(pid_t parent) {
-  std::set<pid_t> out;
-  for (auto& c : childrenOf(parent))
-    if (c.second != 'Z') out.insert(c.first);
-  return out;
-}
-
-// True once pid has no child left unreaped.
-bool noZombies(pid_t parent) {
-  for (auto& c : childrenOf(parent))
-    if (c.second == 'Z') return false;
-  return true;
-}
-
-int countLines(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
-  return n;
-}
-
-std::string hostName() {
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  return host;
-}
-
-// A running station: qm.event and ovi_sender over a Station's files.
-class DaemonTest : public ::testing::Test {
- protected:
-  void startDispatcher() {
-    ASSERT_TRUE(qm_.start({QM_EVENT_BIN, "-d", "1"}, station_.env()));
-    ASSERT_TRUE(qm_.waitForOutput("serving program", 10)) << qm_.errors();
-  }
-  void startDaemon(const char* level) {
-    ASSERT_TRUE(daemon_.start({OVI_SENDER_BIN, "-d", level}, station_.env()));
-    ASSERT_TRUE(qm_.waitForOutput("program 100139 version 10", 10)) << daemon_.output();
-    ASSERT_TRUE(waitUntil([] { return registered(100139, 10); }, 10));
-  }
-  void TearDown() override {
-    if (daemon_.running()) {
-      EXPECT_EQ(0, daemon_.stop(SIGTERM, 10)) << daemon_.output();
-    }
-    if (qm_.running()) qm_.stop();
-  }
-  // Sends a report or request straight to the daemon; returns the status
-  // line tessel_send printed.
-  std::string sendToDaemon(std::vector<std::string> args) {
-    std::vector<std::string> argv = {TESSEL_SEND_BIN, "--to", "localhost", "--prog", "100139"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::string out;
-    EXPECT_EQ(0, runProgram(argv, &out));
-    return out;
-  }
-  std::vector<std::string> registration(const char* flags, const char* prog,
-                                        const std::string& filter, const std::string& db,
-                                        const char* recvOrx = nullptr) {
-    std::vector<std::string> args = {
-        "--type", "6", "--flags", flags, "tessel_rendez_addr=ipaddr:127.0.0.1",
-        std::string("tessel_rendez_prog=uint:") + prog, "tessel_rendez_vers=uint:3",
-        "vant_filter_file=string:" + filter, "vant_orx_name=string:" + db};
-    if (recvOrx != nullptr) args.push_back(std::string("receiving_orx=string:") + recvOrx);
-    return args;
-  }
-  // A station whose console may register: a filter, a template, the access
-  // list entry and the database.
-  void prepareRegistration() {
-    station_.writeData("f.filter", "default - - - pass all.tmpl\n");
-    station_.writeData("all.tmpl", "added membership,color\n");
-    station_.writeData("ovi_sender.conf", "localhost office\n");
-    station_.loadDatabase("office", "element Home view.home\n");
-  }
-
-  Station station_;
-  Process qm_;
-  Process daemon_;
-};
 
 TEST(DaemonCommandLineTest, UnknownOptionPrintsTheUsageLines) {
   for (std::vector<std::string> argv : {std::vector<std::string>{OVI_SENDER_BIN, "-q"},

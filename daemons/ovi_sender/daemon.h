@@ -109,6 +109,21 @@ class Daemon : public TesselObject {
   // Sends the end-of-synchronisation status trap to r and ends the process.
   void send_sync_end(Rendez* r, const char* reason);
 
+  // ---- clients and delivery (client.cc, call.cc), in the subprocess ----
+  // Destroys the clients toward the receiver and makes the four anew; 1 when
+  // both UDP clients exist afterwards.
+  int createClients();
+  // Loads the UDP or TCP client (by the message's length: up to 6144 bytes
+  // by UDP) into the message's client slot and sets transport; 0 when the
+  // message needs TCP and there is no TCP client.
+  int getClient(TesselServiceMsg* msg);
+  int getEventClient(TesselServiceMsg* msg);
+  // Deliver the message to the receiver's program (callRendez) or its Event
+  // program 100101 (callEventRendez).  Return 1; a failure other than a
+  // time-out ends the subprocess with status 1.
+  int callRendez(TesselServiceMsg* msg);
+  int callEventRendez(TesselServiceMsg* msg);
+
   // ---- filter evaluation (filter.cc), in the forwarding subprocess ----
   // Nonzero when the report passes the receiver's filter file; sets
   // filterPriority and newPriority.
@@ -143,6 +158,10 @@ class Daemon : public TesselObject {
 
   // The forwarding subprocess: never returns normally.
   void sendToRendez(Rendez* r);
+  // Decodes, filters and delivers one received report; receiver is the name
+  // of the receiver's host (null when its address has none).
+  void forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
+                     TesselArglist* work2, const char* localHost, const char* receiver);
   // Asks the daemon for the next report and receives it; exits (1: restart,
   // 0: no restart) when the transfer fails.  Uses only the subprocess's ends
   // of the pipes in r.
@@ -196,6 +215,8 @@ class Daemon : public TesselObject {
   int callMeMom;                  // 1 once subscribing began; 0 in subprocesses
 
  private:
+  int loadClient(TesselServiceMsg* msg, bool event);
+  int deliver(TesselServiceMsg* msg, bool event);
   // The child's half of addRendez: prepares the subprocess and runs it.
   void startSubprocess(Rendez* r, int toChild[2], int toParent[2], int data[2]);
 };

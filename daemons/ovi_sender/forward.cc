@@ -1,5 +1,6 @@
 // The life of a forwarding subprocess: ask the daemon for a report, receive
-// it, and hand it on toward the receiver.
+// it, decode and filter it, and deliver it to the receiver.
+#include <netdb.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,8 +10,27 @@
 #include <new>
 
 #include "daemon.h"
+#include "decode.h"
 #include "log.h"
 #include "signals.h"
+
+namespace {
+
+const uint32_t kDbManagerProg = 100110;
+const char kGlyphGroup[] = "tessel_glyph_state";
+
+// True when the send list names the receiver's host in "vant_forwarded_by":
+// the report came from there and must not go back.
+bool forwardedBy(const infoList* list, const char* receiver) {
+  if (receiver == nullptr) return false;
+  for (const infoList* n = list; n != nullptr; n = n->next)
+    if (strcmp(n->name, "vant_forwarded_by") == 0 &&
+        strncmp(static_cast<const char*>(n->value), receiver, n->length) == 0)
+      return true;
+  return false;
+}
+
+}  // namespace
 
 void Daemon::sendToRendez(Rendez* r) {
   ovi_trace(2, "Daemon::sendToRendez\n");
@@ -18,6 +38,12 @@ void Daemon::sendToRendez(Rendez* r) {
   gethostname(localHost, sizeof localHost);
   localHost[sizeof localHost - 1] = '\0';
   if (!ovi_installSubprocessHandlers()) exit(0);
+  if (!createClients()) {
+    ovi_trace(1, "Client Creates failed -- exiting.\n");
+    exit(0);
+  }
+  struct hostent* h = gethostbyaddr(&r->rendez_addr, 4, AF_INET);
+  char* receiver = h != nullptr && h->h_name != nullptr ? strdup(h->h_name) : nullptr;
 
   for (;;) {
     std::unique_ptr<TesselServiceMsg> msg(new (std::nothrow) TesselServiceMsg);
@@ -31,11 +57,68 @@ void Daemon::sendToRendez(Rendez* r) {
     }
     receiveReport(msg.get(), arglist.get(), work1.get(), work2.get(), r);
     ovi_trace(2, "ABOUT to FILTER: Time to start processing report:%s:%s:\n", filterFile, orxName);
-    reportPriority = 0;
-    if (msg->arglistLength == 0) continue;
-    // Decoding, filtering and delivery to the receiver are not built yet:
-    // the report ends here.
-    ovi_trace(3, "report of type %u from %s not forwarded: delivery is not available\n",
-              msg->type, msg->host);
+    forwardReport(msg.get(), arglist.get(), work1.get(), work2.get(), localHost, receiver);
+  }
+}
+
+void Daemon::forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
+                           TesselArglist* work2, const char* localHost, const char* receiver) {
+  reportPriority = 0;
+  if (msg->arglistLength == 0) return;
+  ReportState s;
+  memset(&s, 0, sizeof s);
+  s.msg = msg;
+  s.arglist = arglist;
+  s.work1 = work1;
+  s.work2 = work2;
+  s.localHost = localHost;
+  s.host = strdup(msg->host);
+  int passed;
+  switch (msg->type) {
+    case 2: case 12:
+      passed = decodeTrap(this, &s);
+      break;
+    case 4:
+      passed = decodeEvent(this, &s);
+      break;
+    default:
+      passed = 0;
+  }
+  free(s.host);
+  if (!passed) {
+    free_info_list(s.sendList);
+    return;
+  }
+  ovi_trace(3, "FINISHED ALL FILTERING: Filter Priority: %d, Report Priority %d, New Priority %d\n",
+            filterPriority, reportPriority, newPriority);
+  if ((s.info.reportClass != 4 && reportPriority < filterPriority) || s.dontSend ||
+      forwardedBy(s.sendList, receiver)) {
+    free_info_list(s.sendList);
+    return;
+  }
+  ovi_trace(3, "Agent prog is %d group %s dont_send is %d\n", static_cast<int>(msg->agentProg),
+            msg->group, s.dontSend);
+  if (!rebuildAttributes(s.sendList, msg, &s.info)) return;
+
+  bool dbManager = msg->agentProg == kDbManagerProg;
+  bool glyphState = strcmp(msg->group, kGlyphGroup) == 0;
+  if (dbManager && glyphState) {
+    ovi_trace(3, "Calling Event rendez (with glyph state info)\n");
+    if (!callEventRendez(msg)) {
+      ovi_trace(2, "Failed calling Event Rendez exiting.\n");
+      exit(1);
+    }
+  } else if (dbManager) {
+    ovi_trace(3, "Calling DB rendendez \n");
+    if (!callRendez(msg)) {
+      ovi_trace(2, "Failed calling receiver - exiting.\n");
+      exit(1);
+    }
+  } else {
+    ovi_trace(3, "Calling Event rendez with Event report\n");
+    if (!callEventRendez(msg)) {
+      ovi_trace(2, "failed calling Event - exiting.\n");
+      exit(1);
+    }
   }
 }

@@ -113,10 +113,29 @@ void catch_sigusr2(int) {
   _exit(1);
 }
 
+void catch_sigalrm(int) {
+  ovi_traceFromHandler(2, "catch_sigalrm: caught SIGALRM", -1);
+  Daemon* d = ovi::daemon;
+  if (d == nullptr) return;
+  d->alarmFired = 1;
+  if (d->callState == 3) kill(getpid(), SIGUSR1);
+}
+
+void catch_sigusr1(int) {
+  // The call in progress is interrupted by this signal's arrival; the
+  // clients are made anew once the call has returned (Daemon::callRendez).
+  ovi_traceFromHandler(2, "catch_sigusr1: caught SIGUSR1", -1);
+  if (ovi::daemon != nullptr) ovi::daemon->clientsRecreated = 1;
+}
+
 int ovi_installSubprocessHandlers() {
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sigemptyset(&sa.sa_mask);
+  sa.sa_handler = catch_sigalrm;
+  if (sigaction(SIGALRM, &sa, nullptr) < 0) return 0;
+  sa.sa_handler = catch_sigusr1;
+  if (sigaction(SIGUSR1, &sa, nullptr) < 0) return 0;
   sa.sa_handler = catch_sigusr2;
   return sigaction(SIGUSR2, &sa, nullptr) == 0;
 }

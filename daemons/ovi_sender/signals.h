@@ -21,6 +21,8 @@ int ovi_takeChildEvents();
 int ovi_installSubprocessHandlers();
 
 void catch_sigchld(int signo);
+void catch_sigalrm(int signo);
+void catch_sigusr1(int signo);
 void catch_sigusr2(int signo);
 void catch_sigpipe(int signo);
 

@@ -392,6 +392,18 @@ orxdb_value orxdb_get_property(orxdb_buffer* buffer, const char* name, int flags
   return value;
 }
 
+int orxdb_get_property_kind(orxdb_buffer* buffer, const char* name) {
+  if (name == nullptr) {
+    orx_error = ORX_EINVAL;
+    return ORXDB_PROPERTY_ABSENT;
+  }
+  const Snapshot* snap = snapshotOf(buffer);
+  if (snap == nullptr) return ORXDB_PROPERTY_ABSENT;
+  for (const Property& p : snap->properties)
+    if (p.name == name) return p.isText ? ORXDB_PROPERTY_TEXT : ORXDB_PROPERTY_INTEGER;
+  return ORXDB_PROPERTY_ABSENT;
+}
+
 int orxdb_get_color(orxdb_buffer* buffer, int* red, int* green, int* blue) {
   const Snapshot* snap = snapshotOf(buffer);
   if (snap == nullptr || !snap->hasColor) return 0;

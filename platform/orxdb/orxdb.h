@@ -71,8 +71,8 @@ typedef struct orxdb_buffer {
 // little-endian host); a text property fills text, which points to storage of
 // the library valid until the next orxdb_read() in this process.  A property
 // that is absent is all zero: a null text and integer 0.  Which member to read
-// is the caller's knowledge of the property (a text property read as an
-// integer gives the pointer's bits; an integer read as text is not a pointer).
+// is what orxdb_get_property_kind() says (a text property read as an integer
+// gives the pointer's bits; an integer read as text is not a pointer).
 typedef union orxdb_value {
   int16_t i16;
   uint16_t u16;
@@ -106,6 +106,15 @@ const char* orxdb_get_element_type(orxdb_buffer* buffer);
 
 // The element's property `name` (see orxdb_value).  `flags` must be 0.
 orxdb_value orxdb_get_property(orxdb_buffer* buffer, const char* name, int flags);
+
+// What kind of value the element's property `name` holds, so that callers
+// read the right member of orxdb_value.
+enum {
+  ORXDB_PROPERTY_ABSENT = 0,   // no such property (or the buffer is unfilled)
+  ORXDB_PROPERTY_INTEGER = 1,  // read i64 (or its narrower members)
+  ORXDB_PROPERTY_TEXT = 2,     // read text
+};
+int orxdb_get_property_kind(orxdb_buffer* buffer, const char* name);
 
 // Non-zero and the three integers filled when the element has a colour.
 int orxdb_get_color(orxdb_buffer* buffer, int* red, int* green, int* blue);

@@ -135,6 +135,26 @@ TEST_F(OrxdbReadTest, PropertiesByKind) {
   EXPECT_EQ(ORX_EINVAL, orx_error);
 }
 
+TEST_F(OrxdbReadTest, PropertyKindTellsIntegersFromTexts) {
+  orxdb_buffer b;
+  ASSERT_NE(0, orxdb_read("router7", &b));
+  EXPECT_EQ(ORXDB_PROPERTY_INTEGER, orxdb_get_property_kind(&b, "ifNumber"));
+  EXPECT_EQ(ORXDB_PROPERTY_INTEGER, orxdb_get_property_kind(&b, "offset"));
+  EXPECT_EQ(ORXDB_PROPERTY_TEXT, orxdb_get_property_kind(&b, "location"));
+  EXPECT_EQ(ORXDB_PROPERTY_TEXT, orxdb_get_property_kind(&b, "serial"));  // quoted digits
+  orx_error = 0;
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, "absent"));
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, "Location"));  // exact names
+  EXPECT_EQ(0, orx_error);  // finding nothing is not a failure
+
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, nullptr));
+  EXPECT_EQ(ORX_EINVAL, orx_error);
+  orxdb_buffer unfilled;
+  EXPECT_EQ(0, orxdb_read("router8", &unfilled));
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&unfilled, "ifNumber"));
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(nullptr, "ifNumber"));
+}
+
 TEST_F(OrxdbReadTest, ConnectionElementAndConnections) {
   orxdb_buffer b;
   ASSERT_NE(0, orxdb_read("link1", &b));

@@ -144,6 +144,17 @@ int TesselClient::getClient(struct in_addr host, unsigned long protocol, unsigne
   // The handle closes its socket when it is destroyed.
   clnt_control(handle_, CLSET_FD_CLOSE, nullptr);
   fcntl(sock, F_SETFD, FD_CLOEXEC);
+  // rpcbind answers a look-up of a missing version with the port of another
+  // version of the program: make sure this one is served.  A server that
+  // does not answer in time is given the benefit of the doubt.
+  clnt_control(handle_, CLSET_RETRY_TIMEOUT, (char*)&timeout);
+  enum clnt_stat stat = clnt_call(handle_, NULLPROC, (xdrproc_t)tessel_xdrVoid, nullptr,
+                                  (xdrproc_t)tessel_xdrVoid, nullptr, timeout);
+  if (stat == RPC_PROGVERSMISMATCH || stat == RPC_PROGUNAVAIL) {
+    destroyClient();
+    createError(stat, 0);
+    return 0;
+  }
   return 1;
 }
 

@@ -17,7 +17,8 @@ Station::Station(bool withInstallation, bool withSchemas) {
   write("/etc/opt/ZEPHline/orx/orx.conf",
         withSchemas ? "qm.snmp.schemas /opt/ZEPHline/orx/agents\n" : "# no schemas\n");
   write("/opt/ZEPHline/orx/agents/router.schema",
-        "ENUM ifState ( 1 up 2 down 3 testing )\n");
+        "ENUM ifState ( 1 up 2 down 3 testing )\n"
+        "agent routerAgent ( group ifs ( rw enum ifState adminState ) )\n");
   if (withInstallation)
     write("/opt/ZEPHline/orx/struct/elements.schema",
           "record component.router (\n"
@@ -48,6 +49,8 @@ std::string Station::writeData(const std::string& name, const std::string& conte
 }
 
 void Station::loadDatabase(const std::string& name, const std::string& description) const {
+  // Two stations may live in one test: the database goes below this one's root.
+  setenv("OVI_ROOT", root_.c_str(), 1);
   FILE* in = fmemopen(const_cast<char*>(description.data()), description.size(), "r");
   ASSERT_NE(nullptr, in);
   std::string error;

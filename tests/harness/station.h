@@ -26,7 +26,8 @@ class Station {
   std::string write(const std::string& fixedPath, const std::string& content) const;
   // Writes a file of the data directory.
   std::string writeData(const std::string& name, const std::string& content) const;
-  // Creates or extends management database `name` from a description.
+  // Creates or extends management database `name` from a description (and
+  // makes this station's root the test process's OVI_ROOT).
   void loadDatabase(const std::string& name, const std::string& description) const;
   // Reads a file below the root ("" when missing).
   std::string read(const std::string& fixedPath) const;

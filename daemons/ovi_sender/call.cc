@@ -1,0 +1,78 @@
+// Delivering one report to the receiver, by procedure 1 of its own program
+// or of the Event program.
+#include <stdlib.h>
+#include <string.h>
+#include <sys/time.h>
+
+#include "daemon.h"
+#include "log.h"
+#include "tessel/tessel_call.h"
+#include "tessel/tessel_xdr.h"
+#include "vant/vant_agent.h"
+
+namespace {
+
+// The TCP abort timer: 5 s, and again every 5 s while the call still hangs,
+// so that a call stuck past one interruption is interrupted again.
+void setAbortTimer(int seconds) {
+  struct itimerval timer;
+  memset(&timer, 0, sizeof timer);
+  timer.it_value.tv_sec = seconds;
+  timer.it_interval.tv_sec = seconds;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+}  // namespace
+
+int Daemon::callRendez(TesselServiceMsg* msg) { return deliver(msg, false); }
+
+int Daemon::callEventRendez(TesselServiceMsg* msg) { return deliver(msg, true); }
+
+int Daemon::deliver(TesselServiceMsg* msg, bool event) {
+  ovi_trace(2, event ? "Daemon::callEventRendez\n" : "Daemon::callRendez\n");
+  if (!(event ? getEventClient(msg) : getClient(msg))) {
+    ovi_trace(2, "cannot get a client; skipping this report\n");
+    return 1;
+  }
+  struct timeval timeout = {1, 0};
+  const int abortSeconds = 5;
+  if (transport == TESSEL_PROTO_TCP) {
+    gettimeofday(&timerStart, nullptr);
+    setAbortTimer(abortSeconds);
+    ovi_trace(2, "started TCP clnt_call abort timer: %d sec ...\n", abortSeconds);
+  }
+  ovi_trace(2, "sending report to rendezvous; timeout %d sec ...\n", static_cast<int>(timeout.tv_sec));
+  CLIENT* handle = TesselClient::handleIn(msg);
+  callState = 3;
+  enum clnt_stat stat = clnt_call(handle, TESSEL_PROC_MESSAGE, (xdrproc_t)_tessel_serialMsg,
+                                  (char*)msg, (xdrproc_t)_tessel_xdrStatus, (char*)&vant_error,
+                                  timeout);
+  callState = 4;
+  if (transport == TESSEL_PROTO_TCP) {
+    setAbortTimer(0);
+    ovi_trace(2, "stopped TCP clnt_call abort timer\n");
+  }
+  if (clientsRecreated) {
+    // The abort timer interrupted the call.  The clients are made anew only
+    // now that the call has let go of the old handle; the report is dropped.
+    clientsRecreated = 0;
+    if (!createClients()) {
+      ovi_trace(1, "create Clients failed exiting.\n");
+      exit(0);
+    }
+    return 1;
+  }
+  if (stat == RPC_SUCCESS) {
+    ovi_trace(2, "sent report to rendezvous\n");
+    return 1;
+  }
+  struct rpc_err err;
+  clnt_geterr(handle, &err);
+  if (err.re_status == RPC_TIMEDOUT) {
+    ovi_trace(2, "clnt_call failed: %s; continuing\n", clnt_sperror(handle, ""));
+    ovi_trace(2, "sent report to rendezvous\n");
+    return 1;
+  }
+  ovi_trace(2, "clnt_call failed: %s; exiting (with restart)\n", clnt_sperror(handle, ""));
+  exit(1);
+}

@@ -1,0 +1,101 @@
+// The subprocess's RPC clients toward its receiver, and the choice of the
+// client for one message.
+#include <new>
+
+#include "daemon.h"
+#include "log.h"
+#include "tessel/tessel_trap.h"
+
+namespace {
+
+// Largest message sent over UDP; longer ones go over TCP.
+const uint32_t kUdpLimit = TESSEL_UDP_LIMIT;
+
+struct ClientSlot {
+  TesselClient* Daemon::*member;
+  int protocol;
+  bool event;  // program 100101 instead of the receiver's own
+  const char* label;
+};
+
+// In the order they are made: a missing UDP client is fatal, a missing TCP
+// one only costs the long messages.
+const ClientSlot kSlots[] = {
+    {&Daemon::udpClient, TESSEL_PROTO_UDP, false, "UDP client"},
+    {&Daemon::udpEventClient, TESSEL_PROTO_UDP, true, "UDP Event client"},
+    {&Daemon::tcpClient, TESSEL_PROTO_TCP, false, "TCP client"},
+    {&Daemon::tcpEventClient, TESSEL_PROTO_TCP, true, "TCP Event client"},
+};
+
+const unsigned long kEventProg = 100101;
+
+}  // namespace
+
+int Daemon::createClients() {
+  ovi_trace(2, "Daemon::createClients\n");
+  sigset_t mask = blockSignals();
+  // Destroyed in the order UDP, TCP, UDP Event, TCP Event.
+  const ClientSlot* destroyOrder[] = {&kSlots[0], &kSlots[2], &kSlots[1], &kSlots[3]};
+  for (const ClientSlot* slot : destroyOrder) {
+    TesselClient*& client = this->*(slot->member);
+    if (client == nullptr) continue;
+    client->destroyClient();
+    delete client;
+    client = nullptr;
+    ovi_trace(2, "destroyed %s client\n", slot->label);
+  }
+  const struct timeval timeout = {5, 0};
+  for (const ClientSlot& slot : kSlots) {
+    TesselClient*& client = this->*(slot.member);
+    client = new (std::nothrow) TesselClient;
+    if (client == nullptr || client->status != 0) {
+      ovi_trace(2, "No memory\n");
+      unblockSignals(mask);
+      return 0;
+    }
+    ovi_trace(2, "creating %s, timeout %d sec ...\n", slot.label, static_cast<int>(timeout.tv_sec));
+    if (client->getClient(rendezAddr, slot.protocol, slot.event ? kEventProg : rendezProg,
+                          rendezVers, 0, timeout)) {
+      ovi_trace(2, "created %s\n", slot.label);
+      continue;
+    }
+    ovi_trace(2, "cannot create %s: %s\n", slot.label, clnt_spcreateerror(""));
+    delete client;
+    client = nullptr;
+    if (slot.protocol == TESSEL_PROTO_UDP) {
+      unblockSignals(mask);
+      return 0;
+    }
+  }
+  unblockSignals(mask);
+  return 1;
+}
+
+int Daemon::loadClient(TesselServiceMsg* msg, bool event) {
+  ovi_trace(2, event ? "Daemon::getEventClient\n" : "Daemon::getClient\n");
+  sigset_t mask = blockSignals();
+  // The length of the encoded data the message carries.
+  uint32_t length = msg->arglistLength;
+  ovi_trace(3, "Message length is %d\n", static_cast<int>(length));
+  const char* label = event ? "Event client" : "client";
+  TesselClient* client;
+  if (length <= kUdpLimit) {
+    client = event ? udpEventClient : udpClient;
+    transport = TESSEL_PROTO_UDP;
+    ovi_trace(2, "restored UDP %s\n", label);
+  } else if ((client = event ? tcpEventClient : tcpClient) == nullptr) {
+    ovi_trace(2, "no TCP client\n");
+    unblockSignals(mask);
+    return 0;
+  } else {
+    transport = TESSEL_PROTO_TCP;
+    ovi_trace(2, "restored TCP %s\n", label);
+  }
+  client->loadInto(msg);
+  unblockSignals(mask);
+  return 1;
+}
+
+int Daemon::getClient(TesselServiceMsg* msg) { return loadClient(msg, false); }
+
+int Daemon::getEventClient(TesselServiceMsg* msg) { return loadClient(msg, true); }

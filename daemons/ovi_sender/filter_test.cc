@@ -1,0 +1,171 @@
+// The filter chain against a real management database and filter file.
+#include "filter.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "daemon.h"
+#include "harness/station.h"
+#include "log.h"
+
+namespace {
+
+// alpha sits in Rack (in Lab, in Site) and in Annex; beta the same in the
+// other order; L1 and L2 contain each other and L2 itself.
+const char kNetwork[] =
+    "element Home view.root\n"
+    "element Site view.site\nelement Lab view.lab\nelement Rack view.rack\n"
+    "element Annex view.annex\nelement Top VIEW.top\n"
+    "element L1 view.loop\nelement L2 view.loop\n"
+    "member Site Home\nmember Lab Site\nmember Rack Lab\nmember Annex Home\nmember Top Home\n"
+    "member L1 L2\nmember L2 L1\nmember L2 L2\nmember L2 Top\n"
+    "element alpha component.router\nmember alpha Rack\nmember alpha Annex\n"
+    "element beta component.host\nmember beta Annex\nmember beta Rack\n"
+    "element gamma component.host\nmember gamma L1\n";
+
+class FilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    proxy_trace_level = 0;
+    setenv("ORX_NAME", "net", 1);
+    station_.loadDatabase("net", kNetwork);
+    ASSERT_NE(0, orxdb_open());
+    strcpy(d_.filterFile, "console.filter");
+    info_.reportClass = OVI_CLASS_TRAP;
+  }
+  void TearDown() override {
+    ovi_closefilter();
+    orxdb_close();
+    unsetenv("ORX_NAME");
+  }
+  // Rewrites the filter file in place, each time with a later modification
+  // time, as an editor saving it would.
+  void setFilter(const std::string& text) {
+    std::string path = station_.writeData("console.filter", text);
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) + ++edits_, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  }
+  int filter(const char* host, uint32_t type = 12, int16_t reportClass = OVI_CLASS_TRAP) {
+    msg_.type = type;
+    info_.reportClass = reportClass;
+    return d_.filterReport(&msg_, nullptr, nullptr, nullptr, &info_, host);
+  }
+
+  Station station_;
+  Daemon d_{Daemon::Detached{}};
+  TesselServiceMsg msg_;
+  OVI_MessageInfo info_{};
+  int edits_ = 0;
+};
+
+// Each record removed in turn lets the next kind decide; a record that
+// drops is never overridden by a later kind that would pass.
+TEST_F(FilterTest, FirstKindFoundDecidesInOrderAndEditsApplyAtOnce) {
+  const std::vector<std::string> records = {
+      "hostname ALPHA high high drop\n",
+      "component Component.Router LOW Med Pass\n",
+      "viewname Site - - drop\n",  // three views up, yet before the nearer Annex
+      "viewname Annex high HIGH pass\n",
+      "viewtype LAB - - drop\n",   // the type of Lab, two views up
+      "default - - urgent pass\n",
+  };
+  const struct { int pass, filterPriority, newPriority; } expected[] = {
+      {0, 0, 0}, {1, 1, 2}, {0, 0, 0}, {1, 3, 3}, {0, 0, 0}, {1, 0, 0}, {0, 0, 0}};
+  for (size_t i = 0; i <= records.size(); i++) {
+    std::string text = "component router - - pass\n";  // never: the type is matched whole
+    for (size_t j = i; j < records.size(); j++) text += records[j];
+    setFilter(text);
+    for (uint32_t type : {12u, 4u}) {
+      SCOPED_TRACE("records from " + std::to_string(i) + ", type " + std::to_string(type));
+      EXPECT_EQ(expected[i].pass, filter("alpha", type, type == 4 ? OVI_CLASS_EVENT : 2));
+      EXPECT_EQ(expected[i].filterPriority, d_.filterPriority);
+      EXPECT_EQ(expected[i].newPriority, d_.newPriority);
+    }
+  }
+}
+
+TEST_F(FilterTest, ViewsAreSearchedInTheDatabaseOrder) {
+  setFilter("viewname Site - low pass\nviewname Annex - high pass\n");
+  EXPECT_EQ(1, filter("alpha"));
+  EXPECT_EQ(1, d_.newPriority);
+  EXPECT_EQ(1, filter("beta"));
+  EXPECT_EQ(3, d_.newPriority);
+}
+
+TEST_F(FilterTest, HostAndDefaultApplyToHostsOutsideTheDatabase) {
+  setFilter("hostname ghost - low pass\ndefault - - - drop\n");
+  EXPECT_EQ(1, filter("ghost"));
+  EXPECT_EQ(1, d_.newPriority);
+  EXPECT_EQ(0, filter("phantom"));
+  EXPECT_EQ(0, d_.newPriority);
+}
+
+TEST_F(FilterTest, DatabaseTrapsAndOtherReportTypesPassUnfiltered) {
+  strcpy(d_.filterFile, "missing.filter");
+  d_.filterPriority = d_.newPriority = 3;
+  EXPECT_EQ(1, filter("alpha", 12, OVI_CLASS_DBMGR_TRAP));
+  EXPECT_EQ(0, d_.filterPriority);
+  EXPECT_EQ(0, d_.newPriority);
+  EXPECT_EQ(1, filter("alpha", 5));
+  EXPECT_EQ(1, filter("alpha", 2));
+  EXPECT_EQ(0, filter("alpha", 12));  // no filter file: no record
+  EXPECT_EQ(0, filter("alpha", 4, OVI_CLASS_EVENT));
+}
+
+TEST_F(FilterTest, ViewCyclesAreSearchedOnce) {
+  setFilter("viewname Elsewhere - - pass\n");
+  ASSERT_EQ(0, ovi_openfilter(d_.filterFile));
+  testing::internal::CaptureStdout();
+  proxy_trace_level = 3;
+  EXPECT_EQ(nullptr, d_.filterByViewName("gamma", &info_));
+  proxy_trace_level = 0;
+  std::string out = testing::internal::GetCapturedStdout();
+  for (const char* view : {"L1", "L2", "Top"}) {
+    std::string line = std::string("FILTER: Element ") + view + " exists in views :\n";
+    size_t first = out.find(line);
+    EXPECT_NE(std::string::npos, first) << view;
+    EXPECT_EQ(std::string::npos, out.find(line, first + 1)) << view;
+  }
+  setFilter("viewtype top - med pass\n");
+  ASSERT_EQ(0, ovi_openfilter(d_.filterFile));
+  const FilterEntry* entry = search_recursively_for_membership("L1", ByViewType, &info_);
+  ASSERT_NE(nullptr, entry);
+  EXPECT_STREQ("top", entry->target);
+  EXPECT_EQ(1, filter("gamma"));
+}
+
+TEST_F(FilterTest, FailedLookUpsAreTracedOnlyAtLevelFive) {
+  setFilter("hostname alpha - - pass\n");
+  for (int level : {3, 5}) {
+    testing::internal::CaptureStdout();
+    proxy_trace_level = level;
+    filter("alpha");
+    filter("beta");
+    proxy_trace_level = 0;
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("Search type hostname, found alpha, action pass\n"));
+    EXPECT_EQ(level == 5,
+              out.find("Search type component, Failed for target beta.\n") != std::string::npos);
+  }
+}
+
+TEST_F(FilterTest, ViewListsFollowTheDatabaseOrder) {
+  char** views = ovi_get_view_list("alpha");
+  ASSERT_NE(nullptr, views);
+  EXPECT_STREQ("Rack", views[0]);
+  EXPECT_STREQ("Annex", views[1]);
+  EXPECT_EQ(nullptr, views[2]);
+  EXPECT_EQ(1, ovi_free_view_list(views));
+  EXPECT_EQ(nullptr, ovi_get_view_list("Home"));
+  EXPECT_EQ(nullptr, ovi_get_view_list("nosuch"));
+  EXPECT_EQ(0, ovi_free_view_list(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// test_receiver: a receiving console with faults, for end-to-end tests of
+// delivery.
+//
+//   test_receiver --prog N --vers N [--udp-only] [--silent]
+//
+// Serves the program at the version and at 10, and the Event program 100101
+// at the version.  Prints each message it receives as ovi_console does.
+// --udp-only serves no TCP; --silent takes every call and never answers.
+// Prints "ready" once it serves; ends on SIGTERM.
+#include <getopt.h>
+#include <rpc/pmap_clnt.h>
+#include <rpc/rpc.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "message_json.h"
+#include "tessel/tessel_call.h"
+#include "tessel/tessel_client.h"
+#include "tessel/tessel_xdr.h"
+
+namespace {
+
+bool silent = false;
+
+void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
+  if (rq->rq_proc == NULLPROC) {
+    svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
+    return;
+  }
+  TesselServiceMsg msg;
+  if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
+    svcerr_decode(xprt);
+    return;
+  }
+  std::string line;
+  if (messageJson(rq->rq_prog, rq->rq_vers, rq->rq_proc, &msg, &line)) {
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+  }
+  if (silent) return;
+  Tessel_error answer;
+  memset(&answer, 0, sizeof answer);
+  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t prog = 0, vers = 1;
+  bool udpOnly = false;
+  static const struct option options[] = {{"prog", required_argument, nullptr, 'p'},
+                                          {"vers", required_argument, nullptr, 'v'},
+                                          {"udp-only", no_argument, nullptr, 'u'},
+                                          {"silent", no_argument, nullptr, 's'},
+                                          {nullptr, 0, nullptr, 0}};
+  int c;
+  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
+    bool ok = true;
+    if (c == 'p') ok = cli_parseUnsigned(optarg, UINT32_MAX, &prog);
+    else if (c == 'v') ok = cli_parseUnsigned(optarg, UINT32_MAX, &vers);
+    else if (c == 'u') udpOnly = true;
+    else if (c == 's') silent = true;
+    else ok = false;
+    if (!ok) return 2;
+  }
+  cli_catchStopSignals();
+  SVCXPRT* udp = svcudp_bufcreate(RPC_ANYSOCK, TESSEL_UDP_BUFSIZE, TESSEL_UDP_BUFSIZE);
+  SVCXPRT* tcp = udpOnly ? nullptr : svctcp_create(RPC_ANYSOCK, 0, 0);
+  std::vector<std::pair<unsigned long, unsigned long>> programs = {
+      {prog, vers}, {prog, 10}, {100101, vers}};
+  for (auto& pv : programs) {
+    if (!tessel_claimProgram(pv.first, pv.second) ||
+        !svc_register(udp, pv.first, pv.second, dispatch, IPPROTO_UDP) ||
+        (tcp != nullptr && !svc_register(tcp, pv.first, pv.second, dispatch, IPPROTO_TCP))) {
+      fprintf(stderr, "test_receiver: cannot register %lu %lu\n", pv.first, pv.second);
+      return 1;
+    }
+  }
+  printf("ready\n");
+  fflush(stdout);
+  while (!cli_stopRequested) {
+    fd_set ready = svc_fdset;
+    struct timeval tv = {0, 200000};
+    if (select(FD_SETSIZE, &ready, nullptr, nullptr, &tv) > 0) svc_getreqset(&ready);
+  }
+  for (auto& pv : programs) svc_unregister(pv.first, pv.second);
+  return 0;
+}
