@@ -20,8 +20,8 @@ class DeliveryTest : public DaemonTest {
                  std::vector<std::string> receiverOptions = {}) {
     prepareRegistration();
     station_.writeData("f.filter", filter);
-    startDispatcher();
-    startDaemon(level);
+    ASSERT_NO_FATAL_FAILURE(startDispatcher());
+    ASSERT_NO_FATAL_FAILURE(startDaemon(level));
     std::vector<std::string> argv = {TEST_RECEIVER_BIN, "--prog", kProg, "--vers", "3"};
     argv.insert(argv.end(), receiverOptions.begin(), receiverOptions.end());
     ASSERT_TRUE(receiver_.start(argv));
@@ -65,7 +65,7 @@ bool has(const std::string& text, const std::string& part) {
 }
 
 TEST_F(DeliveryTest, EventArrivesWithThresholdTextsEnumNamesAndTheForwardingHost) {
-  startWith("default - - - pass all.tmpl\n");
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n"));
   send({"--type", "event", "--from", "node7", "load=int:95/5:90:3", "adminState=enum:2"});
   std::vector<std::string> got = forwarded(1);
   ASSERT_EQ(1u, got.size()) << daemon_.output();
@@ -82,12 +82,12 @@ TEST_F(DeliveryTest, EventArrivesWithThresholdTextsEnumNamesAndTheForwardingHost
 }
 
 TEST_F(DeliveryTest, FilterRecordsPassAndDropByHostElementViewAndDefault) {
-  startWith("hostname blocked - - drop all.tmpl\n"
+  ASSERT_NO_FATAL_FAILURE(startWith("hostname blocked - - drop all.tmpl\n"
             "component component.switch - - drop all.tmpl\n"
             "viewname Lab - - drop all.tmpl\n"
             "viewtype secure - - drop all.tmpl\n"
             "hostname urgent med high pass all.tmpl\n"
-            "default - - - pass all.tmpl\n");
+            "default - - - pass all.tmpl\n"));
   station_.loadDatabase("office",
                         "element sw1 component.switch\n"
                         "element Lab view.lab\n"
@@ -114,7 +114,7 @@ TEST_F(DeliveryTest, FilterRecordsPassAndDropByHostElementViewAndDefault) {
 }
 
 TEST_F(DeliveryTest, FilterFileEditedInPlaceAppliesToTheNextReport) {
-  startWith("default - - - pass all.tmpl\n");
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n"));
   send({"--type", "trap", "--from", "a", "n=int:1"});
   ASSERT_EQ(1u, forwarded(1).size());
   std::string path = station_.writeData("f.filter", "default - - - drop all.tmpl\n");
@@ -133,7 +133,7 @@ TEST_F(DeliveryTest, FilterFileEditedInPlaceAppliesToTheNextReport) {
 }
 
 TEST_F(DeliveryTest, LongReportsGoByTcp) {
-  startWith("default - - - pass all.tmpl\n");
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n"));
   std::string big(7000, 'x');
   send({"--type", "trap", "--tcp", "big=string:" + big});
   std::vector<std::string> got = forwarded(1);
@@ -143,7 +143,7 @@ TEST_F(DeliveryTest, LongReportsGoByTcp) {
 }
 
 TEST_F(DeliveryTest, LongReportsAreSkippedWithoutTcpAndTheSubprocessGoesOn) {
-  startWith("default - - - pass all.tmpl\n", "2", {"--udp-only"});
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n", "2", {"--udp-only"}));
   EXPECT_TRUE(daemon_.waitForOutput("cannot create TCP Event client: ", 10));
   send({"--type", "trap", "--tcp", "big=string:" + std::string(7000, 'x')});
   send({"--type", "trap", "small=int:1"});
@@ -155,7 +155,7 @@ TEST_F(DeliveryTest, LongReportsAreSkippedWithoutTcpAndTheSubprocessGoesOn) {
 }
 
 TEST_F(DeliveryTest, SilentReceiverCostsATimeOutPerReportAndNothingMore) {
-  startWith("default - - - pass all.tmpl\n", "2", {"--silent"});
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n", "2", {"--silent"}));
   for (int i = 0; i < 3; i++) send({"--type", "trap", "n=int:" + std::to_string(i)});
   EXPECT_EQ(3u, forwarded(3).size());
   EXPECT_TRUE(waitUntil([&] {
@@ -165,14 +165,50 @@ TEST_F(DeliveryTest, SilentReceiverCostsATimeOutPerReportAndNothingMore) {
 }
 
 TEST_F(DeliveryTest, ReceiverThatIsGoneEndsItsSubprocessWhichIsRestarted) {
-  startWith("default - - - pass all.tmpl\n");
+  ASSERT_NO_FATAL_FAILURE(startWith("default - - - pass all.tmpl\n"));
   receiver_.stop();
   send({"--type", "trap", "n=int:1"});
   std::string ended = "subprocess " + std::to_string(subprocess_) + " terminated, exit code 1\n";
-  EXPECT_TRUE(daemon_.waitForOutput(ended, 20)) << daemon_.output();
+  EXPECT_TRUE(daemon_.waitForOutput(ended, 20)) << daemon_.output() << daemon_.errors();
   // The new subprocess finds no receiver to make clients for, and ends for good.
   EXPECT_TRUE(daemon_.waitForOutput("Client Creates failed -- exiting.\n", 20));
   EXPECT_TRUE(waitUntil([&] { return liveChildren(daemon_.pid()).empty(); }, 20));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DaemonTest, SynchronisationSendsEveryElementThenSynched) {
+  prepareRegistration();
+  station_.loadDatabase("office",
+                        "element Lab view.lab\nelement r1 component.router\n"
+                        "element r2 component.router\nelement inner view.inner\n"
+                        "element r3 component.router\n"
+                        "member Lab Home\nmember r1 Home\nmember r2 Lab\nmember inner Lab\n"
+                        "member r3 inner\n");
+  ASSERT_NO_FATAL_FAILURE(startDispatcher());
+  ASSERT_NO_FATAL_FAILURE(startDaemon("1"));
+  std::string out;
+  ASSERT_EQ(0, runProgram({OVI_CONSOLE_BIN, "--sync", "--event", "--prog", "0x20000701",
+                           "--vers", "3", "--filter", "f.filter", "--db", "office", "--count", "7",
+                           "--timeout", "60"},
+                          &out));
+  std::vector<std::string> added;
+  std::string last;
+  for (size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1) {
+    std::string line = out.substr(at, nl - at);
+    size_t a = line.find("{\"name\":\"added\",\"type\":9,");
+    if (a != std::string::npos) {
+      size_t v = line.find("\"value\":\"", a) + 9;
+      added.push_back(line.substr(v, line.find('"', v) - v));
+    }
+    last = line;
+  }
+  // Home's elements, then Lab's, then inner's; "Home" itself is not announced.
+  EXPECT_EQ((std::vector<std::string>{"Lab", "r1", "r2", "inner", "r3"}), added) << out;
+  EXPECT_NE(std::string::npos, last.find("\"value\":\"synched\"")) << out;
+  EXPECT_NE(std::string::npos, last.find("\"value\":\"Running\"")) << out;
 }
 
 }  // namespace

@@ -251,6 +251,10 @@ int Daemon::send_db_traps(Rendez* r) {
   set_db_locale_lang(r->orx_name);
   if (!orxdb_open()) send_sync_end(r, "Sync : can't open db");
   process_this_view("Home");
+  // The element traps travel through the daemon and each receiver's
+  // subprocess, the end trap goes straight to the receiver: a moment's wait
+  // lets the last element traps arrive first.
+  sync_ops.pause(1);
   send_sync_end(r, "Running");
   _exit(0);  // not reached: send_sync_end ends the process
 }

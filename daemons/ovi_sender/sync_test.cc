@@ -115,6 +115,14 @@ Events withStart(const std::string& start, const Events& traps) {
   return all;
 }
 
+// A whole synchronisation subprocess: the walk, then a settling pause before
+// the end trap.
+Events wholeSync(const std::string& start) {
+  Events all = withStart(start, kTreeWalk);
+  all.push_back("pause 1");
+  return all;
+}
+
 class SyncWalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -348,7 +356,7 @@ TEST_F(SyncSubprocessTest, WalksTheDatabaseInItsLanguageThenSaysSynched) {
   pid_t pid = startSync("console.filter", "office");
   ASSERT_TRUE(serveUntilEnded(pid, 1));
   EXPECT_EQ(0, reap(pid));
-  EXPECT_EQ(withStart("start LANG=de_DE.UTF-8 ORX_NAME=office", kTreeWalk), eventsOf(pid));
+  EXPECT_EQ(wholeSync("start LANG=de_DE.UTF-8 ORX_NAME=office"), eventsOf(pid));
   EXPECT_EQ(std::string(kSynched) + "Running 100139 1 station", statusTraps[0]);
 
   pid = startSync("console.filter", "missing");
@@ -368,7 +376,7 @@ TEST_F(SyncSubprocessTest, SynchronisationsRunOneAfterAnother) {
   EXPECT_EQ(0, reap(a));
   ASSERT_TRUE(serveUntilEnded(b, 2));
   EXPECT_EQ(0, reap(b));
-  EXPECT_EQ(withStart(parentStart(), kTreeWalk), eventsOf(b));
+  EXPECT_EQ(wholeSync(parentStart()), eventsOf(b));
   EXPECT_EQ(eventsOf(a), eventsOf(b));
 }
 

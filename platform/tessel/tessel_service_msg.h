@@ -91,6 +91,7 @@ class TesselServiceMsg {
 
   // ---- the library's own state, never copied ----
   uint32_t readOffset_;   // fetch cursor in the argument data
+  uint32_t padding_;      // keeps the pointers below on 8-byte boundaries
   TesselArena* values_;   // decoded values
   char* ownedData_;       // argument block the message allocated
 };
@@ -109,5 +110,8 @@ static_assert(offsetof(TesselServiceMsg, host) == 212, "host name at byte 212");
 static_assert(offsetof(TesselServiceMsg, group) == 340, "group name at byte 340");
 static_assert(offsetof(TesselServiceMsg, arglistLength) == 596, "arglistLength at byte 596");
 static_assert(offsetof(TesselServiceMsg, readOffset_) == TESSEL_MSG_IMAGE, "image is 600 bytes");
+// Pointers the message owns sit where leak checkers and the processor
+// expect them.
+static_assert(offsetof(TesselServiceMsg, values_) % 8 == 0, "aligned owned pointers");
 
 #endif  // PLATFORM_TESSEL_TESSEL_SERVICE_MSG_H_
