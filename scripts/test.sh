@@ -17,5 +17,5 @@ cmake --build build-asan -j"$jobs"
    LSAN_OPTIONS=suppressions=$PWD/../scripts/lsan.supp \
    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
 
-scripts/fuzz.sh 20
+scripts/fuzz.sh 10
 echo "all tests passed"
