@@ -209,6 +209,12 @@ TEST_F(DaemonTest, SynchronisationSendsEveryElementThenSynched) {
   EXPECT_EQ((std::vector<std::string>{"Lab", "r1", "r2", "inner", "r3"}), added) << out;
   EXPECT_NE(std::string::npos, last.find("\"value\":\"synched\"")) << out;
   EXPECT_NE(std::string::npos, last.find("\"value\":\"Running\"")) << out;
+  // Once the synchronisation has ended and been reaped, a delete signals no
+  // pid that the system may have given to another process since.
+  sleepSeconds(1);
+  EXPECT_EQ("0\n", sendToDaemon(registration("0x100", "0x20000701", "f.filter", "office")));
+  EXPECT_TRUE(daemon_.waitForOutput("sending SIGTERM signal to sync subprocess 0\n", 10))
+      << daemon_.output();
 }
 
 }  // namespace

@@ -161,6 +161,13 @@ void Daemon::startSubprocess(Rendez* r, int toChild[2], int toParent[2], int dat
   close(toParent[0]);
   close(toChild[1]);
   close(data[1]);
+  // The other receivers' pipes are the daemon's: holding them would keep
+  // their subprocesses from seeing the daemon go.
+  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
+    const Rendez* other = static_cast<const Rendez*>(TesselList::data(n));
+    for (int fd : {other->control_out_fd, other->control_in_fd, other->data_fd})
+      if (fd > 2) close(fd);
+  }
   rendezAddr = r->rendez_addr;
   rendezProg = r->rendez_prog;
   rendezVers = r->rendez_vers;

@@ -175,6 +175,8 @@ class Daemon : public TesselObject {
   // Reaps the children whose ends the SIGCHLD handler recorded, in the
   // order of effects of the handler: trace, then reapRendez.
   void reapChildren();
+  // Clears the sync_pid of the registration whose synchronisation had pid.
+  void forgetSyncSubprocess(pid_t pid);
   // Removes the registration whose subprocess had pid; with restart, registers
   // it again.  0 when no registration has that pid.
   int reapRendez(long pid, int restart);

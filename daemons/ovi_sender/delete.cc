@@ -35,8 +35,20 @@ void Daemon::reapChildren() {
     int code = (status >> 8) & 0xff;
     ovi_trace(2, "subprocess %d %s, exit code %d\n", static_cast<int>(pid),
               (status & 0x80) ? "dumped core" : "terminated", code);
+    forgetSyncSubprocess(pid);
     reapRendez(pid, code);
   }
+}
+
+void Daemon::forgetSyncSubprocess(pid_t pid) {
+  // An ended synchronisation's pid may be given to another process: a later
+  // delete must not send it SIGTERM, nor a later synchronisation wait for it.
+  sigset_t mask = blockSignals();
+  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
+    Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+    if (r->sync_pid == pid) r->sync_pid = 0;
+  }
+  unblockSignals(mask);
 }
 
 int Daemon::reapRendez(long pid, int restart) {

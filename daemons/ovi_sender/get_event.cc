@@ -75,6 +75,10 @@ void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* 
       delete cached;
     }
   }
+  // Nothing is written to a subprocess here: a SIGPIPE that comes later
+  // (a transfer to a subprocess that died, which restarts that one itself,
+  // or a reply to a client that went away) must not restart this one.
+  currentSubprocPid = NO_SUBPROC_PID;
   unblockSignals(mask);
 }
 

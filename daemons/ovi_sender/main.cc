@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -32,6 +34,18 @@ void tellOperator(const char* fixedPath, const char* mode, const char* reason) {
           reason);
   fflush(f);
   fclose(f);
+}
+
+// Keeps every descriptor of the process below FD_SETSIZE: the service loop
+// and the RPC library select over descriptor sets, and a connection
+// accepted above that could be neither served nor closed.  When the limit is
+// reached, the RPC library drops its most idle connection to accept a new one.
+void limitDescriptors() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= static_cast<rlim_t>(FD_SETSIZE))
+    return;
+  limit.rlim_cur = FD_SETSIZE;
+  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
@@ -69,6 +83,7 @@ int main(int argc, char** argv) {
   }
 
   openlog(agent_name, LOG_PID, LOG_DAEMON);
+  limitDescriptors();
   ovi::daemon = new (std::nothrow) Daemon;
   if (ovi::daemon == nullptr || ovi::daemon->initFailed) {
     ovi_trace(1, "Cannot initialize, exiting.");

@@ -11,9 +11,9 @@ namespace {
 
 class AccessListTest : public OviRootTest {
  protected:
-  // Opens the list with the given content (none: no file) and checks a pair.
-  int check(const char* content, const char* host, const char* database) {
-    if (content != nullptr) write("ovi_sender.conf", content);
+  // Opens the list with the given content and checks a pair.
+  int check(const std::string& content, const char* host, const char* database) {
+    write("ovi_sender.conf", content);
     ovi_openaccess();
     int found = ovi_checkaccess(host, database);
     ovi_closeaccess();
@@ -24,58 +24,31 @@ class AccessListTest : public OviRootTest {
 TEST_F(AccessListTest, MissingFileRefusesEveryone) {
   EXPECT_EQ(ENOENT, ovi_openaccess());
   EXPECT_EQ(0, ovi_checkaccess("alpha", "db1"));
-  EXPECT_EQ(0, check(nullptr, "alpha", "db1"));
 }
 
-TEST_F(AccessListTest, EntriesMatchWithoutRegardToCase) {
-  const char* list = "Alpha.Example.COM DB1\n";
-  EXPECT_EQ(1, check(list, "alpha.example.com", "db1"));
-  EXPECT_EQ(0, check(list, "alpha", "db1"));
-  EXPECT_EQ(0, check(list, "alpha.example.com", "db"));
-  EXPECT_EQ(0, check(list, "alpha.example.com", ""));
-  EXPECT_EQ(0, check(list, "", "db1"));
-  EXPECT_EQ(0, check(list, nullptr, "db1"));
-}
-
-TEST_F(AccessListTest, CommentsBlankLinesAndTrailingBlanksAreHarmless) {
-  const char* list =
+TEST_F(AccessListTest, EntriesArePairsMatchedWithoutRegardToCase) {
+  const std::string list =
       "# who may use what\n"
       "\n"
-      "alpha db1   \n"
-      "\n"
+      "Alpha.Example.COM DB1   \n"
       "beta \"my db\" # quoted name\n"
-      "gamma db3\n";
-  EXPECT_EQ(1, check(list, "alpha", "db1"));
-  EXPECT_EQ(1, check(list, "beta", "my db"));
-  EXPECT_EQ(1, check(list, "gamma", "db3"));
-  EXPECT_EQ(0, check(list, "alpha", "beta"));
-}
-
-TEST_F(AccessListTest, OneTokenLineNeverMatches) {
-  const char* list = "alpha\nbeta db\n";
-  EXPECT_EQ(0, check(list, "alpha", "beta"));
-  EXPECT_EQ(1, check(list, "beta", "db"));
-}
-
-TEST_F(AccessListTest, ExtraTokensBeginTheNextEntry) {
-  const char* list = "alpha db1 beta db2\nalpha db3\n";
-  EXPECT_EQ(1, check(list, "alpha", "db1"));
-  EXPECT_EQ(1, check(list, "beta", "db2"));
-  EXPECT_EQ(1, check(list, "alpha", "db3"));  // a host may be listed with several databases
-  EXPECT_EQ(0, check(list, "alpha", "db2"));
-}
-
-TEST_F(AccessListTest, LastEntryNeedsALineEnd) {
-  const char* list = "alpha db1\nbeta db2";
-  EXPECT_EQ(1, check(list, "alpha", "db1"));
-  EXPECT_EQ(0, check(list, "beta", "db2"));
-}
-
-TEST_F(AccessListTest, FieldsAreCutTo255Characters) {
-  std::string host(300, 'h');
-  std::string list = host + " db\n";
-  EXPECT_EQ(1, check(list.c_str(), std::string(255, 'h').c_str(), "db"));
-  EXPECT_EQ(0, check(list.c_str(), host.c_str(), "db"));
+      "lone\n"                       // a one-token line never matches
+      "gamma db3 delta db4\n"        // extra tokens begin the next entry
+      "gamma db5\n"
+      "h" + std::string(300, 'h') + " db6\n"  // fields are cut to 255 characters
+      "last db7";                    // an entry needs its line end
+  const struct { const char* host; const char* database; int found; } cases[] = {
+      {"alpha.example.com", "db1", 1}, {"alpha", "db1", 0}, {"alpha.example.com", "db", 0},
+      {"alpha.example.com", "", 0}, {"", "db1", 0}, {nullptr, "db1", 0},
+      {"beta", "my db", 1}, {"lone", "gamma", 0}, {"lone", "", 0},
+      {"gamma", "db3", 1}, {"delta", "db4", 1}, {"gamma", "db5", 1}, {"gamma", "db4", 0},
+      {"last", "db7", 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.found, check(list, c.host, c.database)) << (c.host ? c.host : "null") << " "
+                                                        << c.database;
+  EXPECT_EQ(1, check(list, std::string(255, 'h').c_str(), "db6"));
+  EXPECT_EQ(0, check(list, std::string(301, 'h').c_str(), "db6"));
 }
 
 TEST_F(AccessListTest, OpeningClosesTheFilterFile) {

@@ -3,67 +3,54 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "test_root.h"
 
 namespace {
 
-TEST(GetFlagsTest, KeywordsAndAbbreviations) {
-  EXPECT_EQ(3, getFlags("membership,color"));
-  EXPECT_EQ(3, getFlags("mem,COL"));
-  EXPECT_EQ(OVI_DB_COLOR, getFlags("c"));
-  EXPECT_EQ(OVI_DB_COLOR, getFlags("co"));
-  EXPECT_EQ(OVI_DB_CONNECTIONS, getFlags("con"));
-  EXPECT_EQ(OVI_DB_AGENTS, getFlags("a"));
-  EXPECT_EQ(OVI_DB_ATTRIBUTES, getFlags("at"));
-  EXPECT_EQ(OVI_DB_MEMBERSHIP, getFlags("M"));
-  EXPECT_EQ(31, getFlags("membership,color,agents,connections,attributes"));
-  EXPECT_EQ(0, getFlags("colors"));  // longer than the keyword: no match
-}
+using Strings = std::vector<std::string>;
 
-TEST(GetFlagsTest, DropEmptyAndUnknownItems) {
-  EXPECT_EQ(0, getFlags("agents,drop,color"));
-  EXPECT_EQ(0, getFlags("d"));
-  EXPECT_EQ(OVI_DB_COLOR, getFlags("color,bogus,agents"));
-  EXPECT_EQ(OVI_DB_MEMBERSHIP, getFlags("membership,,agents"));
-  EXPECT_EQ(0, getFlags(",agents"));
-  EXPECT_EQ(OVI_DB_MEMBERSHIP, getFlags("membership,"));
-  EXPECT_EQ(OVI_DB_MEMBERSHIP, getFlags("membership, color"));
-  EXPECT_EQ(0, getFlags(""));
-  EXPECT_EQ(0, getFlags(nullptr));
+TEST(GetFlagsTest, AbbreviationsInKeywordOrderUpToDropOrAnUnknownItem) {
+  const struct { const char* flags; int bits; } cases[] = {
+      {"membership,color", 3}, {"mem,COL", 3}, {"M", OVI_DB_MEMBERSHIP}, {"c", OVI_DB_COLOR},
+      {"co", OVI_DB_COLOR}, {"con", OVI_DB_CONNECTIONS}, {"a", OVI_DB_AGENTS},
+      {"at", OVI_DB_ATTRIBUTES}, {"membership,color,agents,connections,attributes", 31},
+      {"colors", 0},  // longer than the keyword: no match
+      {"agents,drop,color", 0}, {"d", 0}, {"color,bogus,agents", OVI_DB_COLOR},
+      {"membership,,agents", OVI_DB_MEMBERSHIP}, {",agents", 0},
+      {"membership,", OVI_DB_MEMBERSHIP}, {"membership, color", OVI_DB_MEMBERSHIP}, {"", 0},
+      {nullptr, 0}};
+  for (const auto& c : cases) EXPECT_EQ(c.bits, getFlags(c.flags)) << (c.flags ? c.flags : "null");
 }
 
 class DbTemplateTest : public OviRootTest {
  protected:
-  std::vector<std::pair<std::string, std::string>> records(const std::string& content) {
+  // The records of a template file, each as "name|flags".
+  Strings records(const std::string& content) {
     write("tmpl", content);
     EXPECT_EQ(0, ovi_open_db_template_file("tmpl"));
-    std::vector<std::pair<std::string, std::string>> out;
+    Strings out;
     char name[OVI_DB_FIELD_SIZE], flags[OVI_DB_FIELD_SIZE];
-    while (ovi_get_db_entry_from_file(name, flags) != -1 && out.size() < 100) out.emplace_back(name, flags);
+    while (ovi_get_db_entry_from_file(name, flags) != -1 && out.size() < 100)
+      out.push_back(std::string(name) + "|" + flags);
     ovi_close_db_template_file();
     return out;
   }
 };
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
 TEST_F(DbTemplateTest, RecordsAreTwoTokens) {
-  EXPECT_EQ((Pairs{{"added", "membership,color"}, {"deleted", ""}, {"changed", "agents"}, {"moved", "c"}}),
-            records("# template\nadded membership,color\ndeleted\nchanged \"agents\"\nmoved c\n"));
-  // A third token begins the next record.
-  EXPECT_EQ((Pairs{{"a", "b"}, {"c", ""}}), records("a b c\n"));
-  // A name followed by blanks takes its flags from the next line.
-  EXPECT_EQ((Pairs{{"a", "color"}}), records("a  \ncolor\n"));
-}
-
-TEST_F(DbTemplateTest, LastRecordWithoutNewline) {
-  EXPECT_EQ((Pairs{{"a", "b"}, {"c", ""}}), records("a b\nc d"));
-  EXPECT_EQ((Pairs{{"a", "b"}}), records("a b\nc"));
-  EXPECT_EQ((Pairs{{std::string(256, 'n'), std::string(256, 'f')}}),
-            records(std::string(2000, 'n') + " " + std::string(300, 'f') + "\n"));
+  const struct { std::string content; Strings records; } cases[] = {
+      {"# template\nadded membership,color\ndeleted\nchanged \"agents\"\nmoved c\n",
+       {"added|membership,color", "deleted|", "changed|agents", "moved|c"}},
+      {"a b c\n", {"a|b", "c|"}},      // a third token begins the next record
+      {"a  \ncolor\n", {"a|color"}},   // a name followed by blanks takes the next line's flags
+      {"a b\nc d", {"a|b", "c|"}},     // a last line without newline loses its last token
+      {"a b\nc", {"a|b"}},
+      {std::string(2000, 'n') + " " + std::string(300, 'f') + "\n",
+       {std::string(256, 'n') + "|" + std::string(256, 'f')}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.records, records(c.content)) << c.content;
 }
 
 TEST_F(DbTemplateTest, LookUpByNamePrefixIgnoringCase) {
@@ -100,25 +87,17 @@ TEST_F(DbTemplateTest, SelectionOfCachedFiles) {
   EXPECT_EQ(OVI_DB_COLOR, ovi_getTemplateEntry("a"));
 }
 
-TEST_F(DbTemplateTest, FileIsReadOnceWhileCached) {
+TEST_F(DbTemplateTest, FileIsReadOnceWhileCachedAndFreedWithTheFilterCache) {
   write("t", "a color\n");
-  ASSERT_EQ(1, ovi_add_db_file_to_cache("t"));
+  write("f", "hostname x - - pass t\nhostname y - - pass t\n");
+  char message[256] = "";
+  ASSERT_EQ(0, ovi_openfilter_with_msg("f", message));
   write("t", "a agents\nb color\n");
   EXPECT_EQ(1, ovi_add_db_file_to_cache("t"));
   EXPECT_EQ(1, ovi_db_file_entry_count("t"));
   EXPECT_EQ(0, ovi_add_db_file_to_cache(""));
   EXPECT_EQ(-1, ovi_db_file_entry_count("other"));
-}
-
-TEST_F(DbTemplateTest, FilterFileWithTwoRecordsNamingOneTemplate) {
-  write("t", "a color\n");
-  write("f", "hostname x - - pass t\nhostname y - - pass t\n");
-  char message[256] = "";
-  ASSERT_EQ(0, ovi_openfilter_with_msg("f", message));
-  EXPECT_EQ(1, ovi_db_file_entry_count("t"));
-  ASSERT_EQ(0, ovi_opentemplate("t"));
-  EXPECT_EQ(OVI_DB_COLOR, ovi_getTemplateEntry("a"));
-  ovi_closefilter();  // frees the template cache with the filter cache
+  ovi_closefilter();
   EXPECT_EQ(-1, ovi_db_file_entry_count("t"));
 }
 

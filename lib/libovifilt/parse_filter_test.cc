@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,14 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings fieldsOf(const FilterEntry* e) {
-  return {e->keyword,        e->target,       e->filterPriority, e->newPriority,
-          e->action,         e->dbTemplateFile, e->reportClasses, e->trapTemplateFile};
+// The eight fields of a record joined by blanks.
+std::string fieldsOf(const FilterEntry* e) {
+  if (e == nullptr) return "<none>";
+  std::string out = e->keyword;
+  for (const char* f : {e->target, e->filterPriority, e->newPriority, e->action,
+                        e->dbTemplateFile, e->reportClasses, e->trapTemplateFile})
+    out += std::string(" ") + f;
+  return out;
 }
 
 // "keyword target" of every cached record, in order.
@@ -40,226 +44,138 @@ class FilterCacheTest : public OviRootTest {
     OviRootTest::SetUp();
     write("t.db", "added membership\n");
   }
+  OVI_MessageInfo event_ = infoOf(OVI_CLASS_EVENT);
 };
-
-TEST_F(FilterCacheTest, ShortRecordTakesDefaultClassesAndTrapFile) {
-  write("f", "hostname alpha low high pass t.db\n");
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  const FilterEntry* e = ovi_filter_cache();
-  ASSERT_NE(nullptr, e);
-  EXPECT_EQ((Strings{"hostname", "alpha", "low", "high", "pass", "t.db", "all", "-"}), fieldsOf(e));
-  EXPECT_EQ(nullptr, e->next);
-}
-
-TEST_F(FilterCacheTest, TrailingBlanksJoinTheNextLine) {
-  write("f",
-        "hostname alpha low high pass t.db   \n"
-        "traps traps.lst viewname v - - pass\n");
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  const FilterEntry* e = ovi_filter_cache();
-  ASSERT_NE(nullptr, e);
-  EXPECT_EQ("traps", std::string(e->reportClasses));
-  EXPECT_EQ("traps.lst", std::string(e->trapTemplateFile));
-  ASSERT_NE(nullptr, e->next);
-  EXPECT_EQ((Strings{"viewname", "v", "-", "-", "pass", "", "all", "-"}), fieldsOf(e->next));
-}
 
 TEST_F(FilterCacheTest, RebuiltWhenModificationTimeAdvancesOnly) {
   std::string path = write("f", "hostname a - - pass t.db\n");
   setMtime(path, 1000000);
   ASSERT_EQ(0, ovi_openfilter("f"));
   EXPECT_EQ((Strings{"hostname a"}), cached());
-
-  write("f", "hostname b - - pass t.db\n");  // edited in place
-  setMtime(path, 2000000);
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  EXPECT_EQ((Strings{"hostname b"}), cached());
-
-  write("f", "hostname c - - pass t.db\n");
-  setMtime(path, 1500000);  // older than the cache: not read again
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  EXPECT_EQ((Strings{"hostname b"}), cached());
+  write("other", "x y\n");
+  const struct { const char* host; time_t mtime; const char* cached; } edits[] = {
+      {"b", 2000000, "hostname b"}, {"c", 1500000, "hostname b"}, {"d", 2000000, "hostname b"}};
+  for (const auto& e : edits) {  // edited in place, as an editor saves
+    write("f", std::string("hostname ") + e.host + " - - pass t.db\n");
+    setMtime(path, e.mtime);
+    // Reading another file of the format in between leaves the cache alone.
+    ASSERT_EQ(0, ovi_open_uncached_filter("other"));
+    ovi_close_uncached_filter();
+    ASSERT_EQ(0, ovi_openfilter("f"));
+    EXPECT_EQ((Strings{e.cached}), cached()) << e.host;
+  }
 }
 
-TEST_F(FilterCacheTest, NewNameReplacesTheCache) {
+TEST_F(FilterCacheTest, NewNameReplacesTheCacheAndAMissingFileFails) {
   write("f1", "hostname one - - pass t.db\n");
   write("f2", "hostname two - - pass t.db\n");
   ASSERT_EQ(0, ovi_openfilter("f1"));
   ASSERT_EQ(0, ovi_openfilter("f2"));
   EXPECT_EQ((Strings{"hostname two"}), cached());
-  // An absolute name is used as it stands.
-  ASSERT_EQ(0, ovi_openfilter(dataPath("f1").c_str()));
+  ASSERT_EQ(0, ovi_openfilter(dataPath("f1").c_str()));  // an absolute name as it stands
   EXPECT_EQ((Strings{"hostname one"}), cached());
-}
-
-TEST_F(FilterCacheTest, MissingFileReportsErrnoAndKeepsCache) {
-  write("f", "hostname a - - pass t.db\n");
-  ASSERT_EQ(0, ovi_openfilter("f"));
   EXPECT_EQ(ENOENT, ovi_openfilter("missing"));
   EXPECT_EQ(ENOENT, ovi_openfilter(""));
   EXPECT_EQ(ENOENT, ovi_openfilter(nullptr));
-  OVI_MessageInfo info = infoOf(OVI_CLASS_EVENT);
-  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &info));  // nothing is open
+  EXPECT_EQ(nullptr, ovi_gethost("one", "hostname", &event_));  // nothing is open
 }
 
-TEST_F(FilterCacheTest, UncachedReadKeepsTheCache) {
-  std::string path = write("f", "hostname a - - pass t.db\n");
-  setMtime(path, 1000000);
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  write("other", "x y\n");
-  ASSERT_EQ(0, ovi_open_uncached_filter("other"));
-  ovi_close_uncached_filter();
-  write("f", "hostname b - - pass t.db\n");
-  setMtime(path, 1000000);  // same time: the reopened file is not read again
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  EXPECT_EQ((Strings{"hostname a"}), cached());
-}
-
-TEST_F(FilterCacheTest, MessageOpenReportsTemplateFailureOnlyWhenItRebuilds) {
-  char message[256] = "";
+TEST_F(FilterCacheTest, MessageOpenReportsTheFirstFailureOfARebuildOnly) {
   write("f", "hostname a - - pass t.db\nhostname b - - pass missing.db\n");
-  EXPECT_EQ(1, ovi_openfilter_with_msg("f", message));
-  EXPECT_STREQ("db template file", message);
-  EXPECT_EQ((Strings{"hostname a", "hostname b"}), cached());  // cached all the same
-  message[0] = '\0';
-  EXPECT_EQ(0, ovi_openfilter_with_msg("f", message));
-  EXPECT_STREQ("", message);
+  write("g", "hostname a - - pass t.db all missing.traps\nhostname b - - pass missing.db\n");
+  write("h", "hostname a - - pass\n");  // an empty template name fails too
+  // A file whose templates fail is cached all the same.
+  const struct { const char* name; int result; const char* message; size_t records; } opens[] = {
+      {"f", 1, "db template file", 2}, {"f", 0, "-", 2},  // not rebuilt: nothing to say
+      {"g", 1, "trap template file", 2}, {"h", 1, "db template file", 1},
+      {"nofile", ENOENT, "filter file", 0}};
+  for (const auto& o : opens) {
+    char message[256] = "-";
+    EXPECT_EQ(o.result, ovi_openfilter_with_msg(o.name, message)) << o.name;
+    EXPECT_STREQ(o.message, message) << o.name;
+    EXPECT_EQ(o.records, cached().size()) << o.name;
+  }
 }
 
-TEST_F(FilterCacheTest, MessageOpenReportsTheFirstFailureOfTheRebuild) {
-  char message[256] = "";
-  write("f",
-        "hostname a - - pass t.db all missing.traps\n"
-        "hostname b - - pass missing.db\n");
-  EXPECT_EQ(1, ovi_openfilter_with_msg("f", message));
-  EXPECT_STREQ("trap template file", message);
-
-  write("g", "hostname a - - pass\n");  // an empty template name fails too
-  EXPECT_EQ(1, ovi_openfilter_with_msg("g", message));
-  EXPECT_STREQ("db template file", message);
-
-  EXPECT_EQ(ENOENT, ovi_openfilter_with_msg("nofile", message));
-  EXPECT_STREQ("filter file", message);
-}
-
-class FilterLookupTest : public FilterCacheTest {};
-
-TEST_F(FilterLookupTest, HostLookupIgnoresCaseOfTargetAndKeyword) {
-  write("f", "HostName Alpha low high pass t.db\n");
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  OVI_MessageInfo info = infoOf(OVI_CLASS_EVENT);
-  const FilterEntry* e = ovi_gethost("aLPHA", "hostname", &info);
-  ASSERT_NE(nullptr, e);
-  EXPECT_EQ((Strings{"HostName", "Alpha", "low", "high", "pass", "t.db", "all", "-"}), fieldsOf(e));
-  EXPECT_EQ(nullptr, e->next);
-  EXPECT_EQ(nullptr, ovi_gethost("alphabet", "hostname", &info));
-  EXPECT_EQ(nullptr, ovi_gethost("", "hostname", &info));
-  EXPECT_EQ(nullptr, ovi_gethost("alpha", "", &info));
-  EXPECT_EQ(nullptr, ovi_gethost(nullptr, "hostname", &info));
-}
-
-TEST_F(FilterLookupTest, FirstRecordThatTheClassesAcceptWins) {
+TEST_F(FilterCacheTest, LookUpsTakeTheFirstRecordThatMatchesAndAcceptsTheClass) {
   write("f",
         "hostname a low - drop t.db traps\n"
         "hostname a med - pass t.db events\n"
-        "hostname a high - pass t.db all\n"
+        "HostName A high - pass t.db\n"
         "default x - - drop t.db glyphs\n"
         "default y - - pass t.db\n");
   ASSERT_EQ(0, ovi_openfilter("f"));
-  OVI_MessageInfo event = infoOf(OVI_CLASS_EVENT);
-  OVI_MessageInfo glyph = infoOf(OVI_CLASS_GLYPH_TRAP);
-  OVI_MessageInfo dbmgr = infoOf(OVI_CLASS_DBMGR_TRAP);
-  EXPECT_STREQ("med", ovi_gethost("a", "hostname", &event)->filterPriority);
-  EXPECT_STREQ("high", ovi_gethost("a", "hostname", &glyph)->filterPriority);
+  OVI_MessageInfo glyph = infoOf(OVI_CLASS_GLYPH_TRAP), dbmgr = infoOf(OVI_CLASS_DBMGR_TRAP);
+  EXPECT_EQ("HostName A high - pass t.db all -", fieldsOf(ovi_gethost("a", "HOSTNAME", &glyph)));
+  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &glyph)->next);  // a copy, unlinked
+  EXPECT_STREQ("med", ovi_gethost("a", "hostname", &event_)->filterPriority);
   EXPECT_STREQ("low", ovi_gethost("a", "hostname", &dbmgr)->filterPriority);
   EXPECT_STREQ("x", ovi_getdefault("DEFAULT", &glyph)->target);
-  EXPECT_STREQ("y", ovi_getdefault("default", &event)->target);
-  EXPECT_EQ(nullptr, ovi_getdefault("component", &event));
+  EXPECT_STREQ("y", ovi_getdefault("default", &event_)->target);
+  EXPECT_EQ(nullptr, ovi_getdefault("component", &event_));
+  EXPECT_EQ(nullptr, ovi_gethost("ab", "hostname", &event_));
+  EXPECT_EQ(nullptr, ovi_gethost("", "hostname", &event_));
+  EXPECT_EQ(nullptr, ovi_gethost("a", "", &event_));
+  EXPECT_EQ(nullptr, ovi_gethost(nullptr, "hostname", &event_));
 }
 
-TEST_F(FilterLookupTest, CloseDiscardsCacheAndLookupsFindNothing) {
+TEST_F(FilterCacheTest, CloseDiscardsCacheAndLookupsFindNothing) {
   write("f", "hostname a - - pass t.db\n");
   ASSERT_EQ(0, ovi_openfilter("f"));
   ovi_closefilter();
   EXPECT_EQ(nullptr, ovi_filter_cache());
-  OVI_MessageInfo info = infoOf(OVI_CLASS_EVENT);
-  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &info));
+  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &event_));
   ASSERT_EQ(0, ovi_openfilter("f"));  // same name, rebuilt after the close
-  EXPECT_NE(nullptr, ovi_gethost("a", "hostname", &info));
+  EXPECT_NE(nullptr, ovi_gethost("a", "hostname", &event_));
 }
 
-TEST(FormatTest, OperatorAndPriorityNames) {
-  EXPECT_STREQ("No Operator", relop2str(0));
-  EXPECT_STREQ("Less Than", relop2str(3));
+TEST(FormatTest, OperatorsPrioritiesAndValuesByType) {
   EXPECT_STREQ("Less Than Or Equal To ", relop2str(4));
   EXPECT_STREQ("Trap ", relop2str(14));
   EXPECT_STREQ("unknown operator", relop2str(15));
-  EXPECT_STREQ("low", prio2str(0));
   EXPECT_STREQ("low", prio2str(1));
   EXPECT_STREQ("med", prio2str(2));
-  EXPECT_STREQ("high", prio2str(3));
   EXPECT_STREQ("high", prio2str(7));
-}
-
-TEST(FormatTest, ValuesByType) {
   int16_t s = -5;
+  uint32_t u = 4000000000u, oid[3] = {1, 3, 6};
+  unsigned char octets[2] = {0x0a, 0xff};
   EXPECT_STREQ("-5", value2str(1, &s, 2));
-  uint32_t u = 4000000000u;
   EXPECT_STREQ("4000000000", value2str(4, &u, 4));
   EXPECT_STREQ("-294967296", value2str(3, &u, 4));
-  unsigned char octets[2] = {0x0a, 0xff};
   EXPECT_STREQ("0aff", value2str(10, octets, 2));
-  uint32_t oid[3] = {1, 3, 6};
   EXPECT_STREQ("1.3.6", value2str(17, oid, 12));
   EXPECT_STREQ("ab", value2str(9, "ab\0cd", 5));
   EXPECT_EQ(nullptr, value2str(23, &u, 4));
-}
-
-TEST(FormatTest, LongValuesAreCutTo255Characters) {
+  // Long values are cut to 255 characters.
   std::vector<unsigned char> bytes(300, 0xab);
   EXPECT_EQ(255u, strlen(value2str(16, bytes.data(), 300)));
-  std::string text(400, 't');
-  EXPECT_EQ(255u, strlen(value2str(9, text.c_str(), 400)));
+  EXPECT_EQ(255u, strlen(value2str(9, std::string(400, 't').c_str(), 400)));
   double huge = 1e300;
   EXPECT_EQ(255u, strlen(value2str(8, &huge, 8)));
 }
 
-// The directory is kept once found, so each case runs in its own process.
-class BaseDirTest : public OviRootTest {
- protected:
-  std::string baseDirIn(const std::string& inetd) {
-    if (!inetd.empty()) write("/etc/inetd.conf", inetd);
-    fflush(stdout);
-    std::string out = root_ + "/basedir.out";
+TEST_F(FilterCacheTest, BaseDirIsFoundInTheServerPathOfInetdElseTheDefault) {
+  const std::string def = "/opt/ZEPHline/orx";
+  const struct { const char* inetd; std::string dir; } cases[] = {
+      {"", def},
+      {"ovi_sender/10 tli rpc/udp wait root /usr/local/orx/agents/ovi_sender ovi_sender\n",
+       "/usr/local/orx"},
+      {"ovi_sender\tdgram\t/opt/ZEPHline/orx/agents/ovi_sender\n", def},
+      {"# ovi_sender is elsewhere\n/x/orx/agents/ovi_sender\n", def},  // first such line only
+      {"ftp stream tcp nowait root /usr/sbin/ftpd\n", def},
+  };
+  for (const auto& c : cases) {
+    if (c.inetd[0] != '\0') write("/etc/inetd.conf", c.inetd);
+    // The directory is kept once found: each case asks twice in a process of its own.
     EXPECT_EXIT(
         {
-          FILE* fp = fopen(out.c_str(), "w");
-          fputs(ovi_get_ovi_installation_base_dir(), fp);
-          fputs("|", fp);
-          fputs(ovi_get_ovi_installation_base_dir(), fp);
-          fclose(fp);
+          fprintf(stderr, "[%s]", ovi_get_ovi_installation_base_dir());
+          fprintf(stderr, "[%s]\n", ovi_get_ovi_installation_base_dir());
           exit(0);
         },
-        ::testing::ExitedWithCode(0), "");
-    std::ifstream in(out);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    remove(out.c_str());
-    return text;
+        ::testing::ExitedWithCode(0), "\\[" + c.dir + "\\]\\[" + c.dir + "\\]")
+        << c.inetd;
   }
-};
-
-TEST_F(BaseDirTest, FoundInTheServerPathOfInetd) {
-  EXPECT_EQ("/usr/local/orx|/usr/local/orx",
-            baseDirIn("ovi_sender/10 tli rpc/udp wait root /usr/local/orx/agents/ovi_sender ovi_sender\n"));
-  EXPECT_EQ("/opt/ZEPHline/orx|/opt/ZEPHline/orx",
-            baseDirIn("ovi_sender\tdgram\t/opt/ZEPHline/orx/agents/ovi_sender\n"));
-}
-
-TEST_F(BaseDirTest, DefaultWithoutSuchLine) {
-  const std::string def = "/opt/ZEPHline/orx|/opt/ZEPHline/orx";
-  EXPECT_EQ(def, baseDirIn(""));
-  EXPECT_EQ(def, baseDirIn("# ovi_sender is elsewhere\n/x/orx/agents/ovi_sender\n"));
-  EXPECT_EQ(def, baseDirIn("ftp stream tcp nowait root /usr/sbin/ftpd\n"));
 }
 
 }  // namespace

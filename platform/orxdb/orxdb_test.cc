@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -41,24 +42,56 @@ const char* const kStation =
     "agent router7 icmp 0\n"
     "agent router7 empty 2 \"\"\n";
 
-std::vector<std::string> listOf(char** list) {
-  std::vector<std::string> names;
+typedef std::vector<std::string> Names;
+
+Names listOf(char** list) {
+  Names names;
   for (char** p = list; p != nullptr && *p != nullptr; p++) names.push_back(*p);
   orxdb_free_list(list);
   return names;
 }
 
-std::vector<std::string> elementsOf(const char* view) {
-  std::vector<std::string> names;
-  orxdb_enumeration* h = orxdb_enumerate_elements(view, 0);
-  EXPECT_NE(nullptr, h) << view;
+// The elements of a view, or {"<null>"} when it cannot be enumerated.
+Names elementsOf(const char* view, int flags = 0) {
+  orxdb_enumeration* h = orxdb_enumerate_elements(view, flags);
+  if (h == nullptr) return {"<null>"};
+  Names names;
   for (const char* n; (n = orxdb_get_next_element(h)) != nullptr;) names.push_back(n);
   EXPECT_EQ(nullptr, orxdb_get_next_element(h));  // stays at the end
   orxdb_free_enumeration_handle(h);
   return names;
 }
 
-typedef std::vector<std::string> Names;
+std::string ints(const int* p, int n) {
+  std::string out = std::to_string(p[0]);
+  for (int i = 1; i < n; i++) out += " " + std::to_string(p[i]);
+  return out;
+}
+
+// All the calls on a buffer tell of an element, in one line: "TYPE | VIEW[X Y
+// Z X1 Y1] VIEW ... | R G B | CONNECTION ... | AGENT:INDICATOR:TEXT ...";
+// the orx_error number in brackets when it cannot be read.
+std::string describe(const char* name) {
+  orxdb_buffer b;
+  if (!orxdb_read(name, &b)) return "[" + std::to_string(orx_error) + "]";
+  std::string out = std::string(orxdb_get_element_type(&b)) + " |";
+  int p[5];
+  for (const std::string& v : listOf(orxdb_enumerate_views(&b))) {
+    out += " " + v;
+    if (orxdb_get_view(&b, v.c_str(), &p[0], &p[1], &p[2], &p[3], &p[4]))
+      out += "[" + ints(p, 5) + "]";
+  }
+  out += orxdb_get_color(&b, &p[0], &p[1], &p[2]) ? " | " + ints(p, 3) + " |" : " | |";
+  for (const std::string& c : listOf(orxdb_enumerate_connections(&b))) out += " " + c;
+  out += " |";
+  for (const std::string& agent : listOf(orxdb_enumerate_agents(&b))) {
+    char text[256];
+    memset(text, 'x', sizeof text);  // an agent without text must empty it
+    if (orxdb_get_agent(&b, agent.c_str(), &p[0], text))
+      out += " " + agent + ":" + std::to_string(p[0]) + ":" + text;
+  }
+  return out;
+}
 
 class OrxdbReadTest : public OrxdbRootTest {
  protected:
@@ -67,138 +100,75 @@ class OrxdbReadTest : public OrxdbRootTest {
     ASSERT_EQ("", load("station", kStation));
     ASSERT_NE(0, open("station"));
   }
+  orxdb_buffer b_;
 };
 
 TEST_F(OrxdbReadTest, ReadsElementsAndRefusesMissingOnes) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("link1", &b));
-  EXPECT_STREQ("connection.serial", orxdb_get_element_type(&b));
-  EXPECT_EQ(0, orxdb_read("router8", &b));
-  EXPECT_EQ(ORX_ENOTFOUND, orx_error);
-  EXPECT_EQ(nullptr, orxdb_get_element_type(&b));
-  EXPECT_EQ(0, orxdb_read(std::string(300, 'x').c_str(), &b));
-  EXPECT_EQ(ORX_ENOTFOUND, orx_error);
+  ASSERT_NE(0, orxdb_read("link1", &b_));
+  EXPECT_STREQ("connection.serial", orxdb_get_element_type(&b_));
+  for (const std::string& missing : {std::string("router8"), std::string(300, 'x')}) {
+    EXPECT_EQ(0, orxdb_read(missing.c_str(), &b_));
+    EXPECT_EQ(ORX_ENOTFOUND, orx_error);
+  }
   // The calls on a failed read's buffer refuse rather than answer for the
   // element read before.
+  EXPECT_EQ(nullptr, orxdb_get_element_type(&b_));
   orx_error = 0;
-  EXPECT_EQ(nullptr, orxdb_enumerate_views(&b));
+  EXPECT_EQ(nullptr, orxdb_enumerate_views(&b_));
   EXPECT_EQ(ORX_EINVAL, orx_error);
-  EXPECT_EQ(0, orxdb_get_color(&b, nullptr, nullptr, nullptr));
-  EXPECT_EQ(0, orxdb_read(nullptr, &b));
+  EXPECT_EQ(0, orxdb_get_color(&b_, nullptr, nullptr, nullptr));
+  EXPECT_EQ(0, orxdb_read(nullptr, &b_));
   EXPECT_EQ(ORX_EINVAL, orx_error);
 }
 
-TEST_F(OrxdbReadTest, ElementInTwoViewsWithAndWithoutPlacement) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("router7", &b));
-  EXPECT_EQ((Names{"Home", "Net1"}), listOf(orxdb_enumerate_views(&b)));
-  int v[5] = {-1, -1, -1, -1, -1};
-  ASSERT_NE(0, orxdb_get_view(&b, "Home", &v[0], &v[1], &v[2], &v[3], &v[4]));
-  EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), std::vector<int>(v, v + 5));
+TEST_F(OrxdbReadTest, ViewsPlacementsColourConnectionsAndAgents) {
+  EXPECT_EQ("component.router | Home[1 2 3 4 5] Net1 | 255 0 128 | link1 | snmp:1:public:161 "
+            "icmp:0: empty:2:",
+            describe("router7"));
+  EXPECT_EQ("component.host | Net1[7 8 9 10 11] | | link1 |", describe("host3"));
+  EXPECT_EQ("connection.serial | Net1 | | |", describe("link1"));
+  EXPECT_EQ("view.root | | | |", describe("Home"));  // the root is in no view
+  // Finding nothing is not a failure.
+  ASSERT_NE(0, orxdb_read("router7", &b_));
   orx_error = 0;
-  EXPECT_EQ(0, orxdb_get_view(&b, "Net1", &v[0], &v[1], &v[2], &v[3], &v[4]));
-  EXPECT_EQ(0, orxdb_get_view(&b, "Empty", &v[0], &v[1], &v[2], &v[3], &v[4]));
-  EXPECT_EQ(0, orxdb_get_view(&b, "nowhere", &v[0], &v[1], &v[2], &v[3], &v[4]));
-  EXPECT_EQ(0, orx_error);  // finding nothing is not a failure
-
-  ASSERT_NE(0, orxdb_read("Home", &b));
-  EXPECT_EQ(nullptr, orxdb_enumerate_views(&b));  // the root is in no view
+  int v[5], indicator;
+  char text[256];
+  for (const char* view : {"Empty", "nowhere"})
+    EXPECT_EQ(0, orxdb_get_view(&b_, view, &v[0], &v[1], &v[2], &v[3], &v[4]));
+  EXPECT_EQ(0, orxdb_get_agent(&b_, "cmip", &indicator, text));
+  EXPECT_EQ(0, orx_error);
 }
 
 TEST_F(OrxdbReadTest, PropertiesByKind) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("router7", &b));
-  orxdb_value v = orxdb_get_property(&b, "ifNumber", 0);
-  EXPECT_EQ(4, v.i32);
-  EXPECT_EQ(4, v.i16);
-  v = orxdb_get_property(&b, "offset", 0);
-  EXPECT_EQ(-2, v.i16);
-  EXPECT_EQ(-2, v.i32);
-  v = orxdb_get_property(&b, "counter", 0);
-  EXPECT_EQ(0xFFFFFFFFu, v.u32);
-  EXPECT_EQ(0xFFFFu, v.u16);
-
+  ASSERT_NE(0, orxdb_read("router7", &b_));
+  EXPECT_EQ(4, orxdb_get_property(&b_, "ifNumber", 0).i32);
+  EXPECT_EQ(-2, orxdb_get_property(&b_, "offset", 0).i16);
+  EXPECT_EQ(0xFFFFFFFFu, orxdb_get_property(&b_, "counter", 0).u32);
   // Texts stay valid together until the next read.
-  const char* location = orxdb_get_property(&b, "location", 0).text;
-  const char* serial = orxdb_get_property(&b, "serial", 0).text;
-  ASSERT_NE(nullptr, location);
-  ASSERT_NE(nullptr, serial);
+  const char* location = orxdb_get_property(&b_, "location", 0).text;
+  const char* serial = orxdb_get_property(&b_, "serial", 0).text;
+  ASSERT_TRUE(location != nullptr && serial != nullptr);
   EXPECT_STREQ("Machine room 2", location);
   EXPECT_STREQ("0042", serial);  // quoted digits are a text
-
-  v = orxdb_get_property(&b, "absent", 0);
-  EXPECT_EQ(nullptr, v.text);
+  orxdb_value v = orxdb_get_property(&b_, "absent", 0);
   for (unsigned char byte : v.bytes) EXPECT_EQ(0, byte);
 
+  EXPECT_EQ(ORXDB_PROPERTY_INTEGER, orxdb_get_property_kind(&b_, "offset"));
+  EXPECT_EQ(ORXDB_PROPERTY_TEXT, orxdb_get_property_kind(&b_, "serial"));
   orx_error = 0;
-  EXPECT_EQ(nullptr, orxdb_get_property(&b, "location", 1).text);
-  EXPECT_EQ(ORX_EINVAL, orx_error);
-}
-
-TEST_F(OrxdbReadTest, PropertyKindTellsIntegersFromTexts) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("router7", &b));
-  EXPECT_EQ(ORXDB_PROPERTY_INTEGER, orxdb_get_property_kind(&b, "ifNumber"));
-  EXPECT_EQ(ORXDB_PROPERTY_INTEGER, orxdb_get_property_kind(&b, "offset"));
-  EXPECT_EQ(ORXDB_PROPERTY_TEXT, orxdb_get_property_kind(&b, "location"));
-  EXPECT_EQ(ORXDB_PROPERTY_TEXT, orxdb_get_property_kind(&b, "serial"));  // quoted digits
-  orx_error = 0;
-  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, "absent"));
-  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, "Location"));  // exact names
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b_, "Location"));  // exact names
   EXPECT_EQ(0, orx_error);  // finding nothing is not a failure
-
-  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b, nullptr));
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b_, nullptr));
   EXPECT_EQ(ORX_EINVAL, orx_error);
-  orxdb_buffer unfilled;
-  EXPECT_EQ(0, orxdb_read("router8", &unfilled));
-  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&unfilled, "ifNumber"));
+  orx_error = 0;
+  EXPECT_EQ(nullptr, orxdb_get_property(&b_, "location", 1).text);
+  EXPECT_EQ(ORX_EINVAL, orx_error);
   EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(nullptr, "ifNumber"));
-}
-
-TEST_F(OrxdbReadTest, ConnectionElementAndConnections) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("link1", &b));
-  EXPECT_EQ(0, strncmp("connection", orxdb_get_element_type(&b), 10));
-  EXPECT_STREQ("router7", orxdb_get_property(&b, "Object1", 0).text);
-  EXPECT_STREQ("host3", orxdb_get_property(&b, "Object2", 0).text);
-  EXPECT_EQ(nullptr, orxdb_enumerate_connections(&b));
-
-  ASSERT_NE(0, orxdb_read("host3", &b));
-  EXPECT_EQ((Names{"link1"}), listOf(orxdb_enumerate_connections(&b)));
-  EXPECT_EQ((Names{"Net1"}), listOf(orxdb_enumerate_views(&b)));
-}
-
-TEST_F(OrxdbReadTest, Color) {
-  orxdb_buffer b;
-  int rgb[3] = {-1, -1, -1};
-  ASSERT_NE(0, orxdb_read("router7", &b));
-  ASSERT_NE(0, orxdb_get_color(&b, &rgb[0], &rgb[1], &rgb[2]));
-  EXPECT_EQ((std::vector<int>{255, 0, 128}), std::vector<int>(rgb, rgb + 3));
-  ASSERT_NE(0, orxdb_read("host3", &b));
-  EXPECT_EQ(0, orxdb_get_color(&b, &rgb[0], &rgb[1], &rgb[2]));
-}
-
-TEST_F(OrxdbReadTest, AgentsWithAndWithoutText) {
-  orxdb_buffer b;
-  ASSERT_NE(0, orxdb_read("router7", &b));
-  EXPECT_EQ((Names{"snmp", "icmp", "empty"}), listOf(orxdb_enumerate_agents(&b)));
-  char text[256];
-  int indicator = -1;
-  memset(text, 0, sizeof text);
-  ASSERT_NE(0, orxdb_get_agent(&b, "snmp", &indicator, text));
-  EXPECT_EQ(1, indicator);
-  EXPECT_STREQ("public:161", text);
-  memset(text, 0, sizeof text);
-  ASSERT_NE(0, orxdb_get_agent(&b, "icmp", &indicator, text));
-  EXPECT_EQ(0, indicator);
-  EXPECT_STREQ("", text);
-  ASSERT_NE(0, orxdb_get_agent(&b, "empty", &indicator, text));
-  EXPECT_EQ(2, indicator);
-  EXPECT_STREQ("", text);
-  EXPECT_EQ(0, orxdb_get_agent(&b, "cmip", &indicator, text));
-
-  ASSERT_NE(0, orxdb_read("host3", &b));
-  EXPECT_EQ(nullptr, orxdb_enumerate_agents(&b));
+  ASSERT_NE(0, orxdb_read("link1", &b_));  // a connection's ends
+  EXPECT_STREQ("router7", orxdb_get_property(&b_, "Object1", 0).text);
+  EXPECT_STREQ("host3", orxdb_get_property(&b_, "Object2", 0).text);
+  EXPECT_EQ(0, orxdb_read("router8", &b_));
+  EXPECT_EQ(ORXDB_PROPERTY_ABSENT, orxdb_get_property_kind(&b_, "ifNumber"));
 }
 
 TEST_F(OrxdbReadTest, EnumeratesViewElementsInLoadOrder) {
@@ -207,54 +177,61 @@ TEST_F(OrxdbReadTest, EnumeratesViewElementsInLoadOrder) {
   EXPECT_EQ(Names{}, elementsOf("Empty"));
   EXPECT_EQ(nullptr, orxdb_get_next_element(nullptr));
   orxdb_free_enumeration_handle(nullptr);
-}
-
-TEST_F(OrxdbReadTest, EnumeratingAMissingViewFails) {
-  EXPECT_EQ(nullptr, orxdb_enumerate_elements("Nowhere", 0));
-  EXPECT_EQ(ORX_ENOTFOUND, orx_error);
-  EXPECT_EQ(nullptr, orxdb_enumerate_elements(nullptr, 0));
-  EXPECT_EQ(ORX_EINVAL, orx_error);
-  EXPECT_EQ(nullptr, orxdb_enumerate_elements("Home", 1));
-  EXPECT_EQ(ORX_EINVAL, orx_error);
+  const struct { const char* view; int flags, error; } bad[] = {
+      {"Nowhere", 0, ORX_ENOTFOUND}, {nullptr, 0, ORX_EINVAL}, {"Home", 1, ORX_EINVAL}};
+  for (const auto& c : bad) {
+    EXPECT_EQ(Names{"<null>"}, elementsOf(c.view, c.flags));
+    EXPECT_EQ(c.error, orx_error);
+  }
 }
 
 TEST_F(OrxdbReadTest, ChildOfForkOpensItsOwnConnection) {
-  pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
-    orxdb_buffer b;
-    // The inherited connection is the parent's: the child must open its own.
-    int ok = orxdb_open() && orxdb_read("host3", &b) &&
-             strcmp(orxdb_get_element_type(&b), "component.host") == 0;
-    orxdb_close();
-    _exit(ok ? 0 : 1);
+  // The inherited connection is the parent's: a child reads only after its own open.
+  for (int opens : {1, 0}) {
+    pid_t pid = fork();
+    ASSERT_NE(-1, pid);
+    if (pid == 0) {
+      orxdb_buffer b;
+      int ok = opens ? orxdb_open() && orxdb_read("host3", &b) &&
+                           strcmp(orxdb_get_element_type(&b), "component.host") == 0
+                     : orxdb_read("host3", &b) == 0 && orx_error == ORX_ENOTOPEN;
+      _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << opens;
+    EXPECT_NE(0, orxdb_read("router7", &b_));  // the parent's connection still works
   }
-  int status = 0;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  orxdb_buffer b;
-  EXPECT_NE(0, orxdb_read("router7", &b));  // the parent's connection still works
-
-  // A child that does not open the database cannot use the parent's.
-  pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) _exit(orxdb_read("host3", &b) == 0 && orx_error == ORX_ENOTOPEN ? 0 : 1);
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST_F(OrxdbReadTest, BufferAnswersFromTheSnapshotOfItsRead) {
+TEST_F(OrxdbReadTest, ReadsSeeEveryCommitAndBuffersTheSnapshotOfTheirRead) {
   orxdb_buffer first, second;
-  ASSERT_NE(0, orxdb_read("router7", &first));
-  ASSERT_EQ("", load("station", "property router7 ifNumber 5\nmember router7 Empty\n"));
+  for (int round = 0; round < 2; round++) {  // the second round is served from memory
+    EXPECT_EQ(0, orxdb_read("late", &b_));
+    EXPECT_EQ(ORX_ENOTFOUND, orx_error);
+    ASSERT_NE(0, orxdb_read("router7", &first));
+    EXPECT_EQ(4, orxdb_get_property(&first, "ifNumber", 0).i32);
+  }
+  ASSERT_EQ("", load("station",
+                     "property router7 ifNumber 6\nmember router7 Empty\n"
+                     "element late component.host\nmember late Net1\n"));
   // The buffer read before the load still answers as it was read.
   EXPECT_EQ(4, orxdb_get_property(&first, "ifNumber", 0).i32);
   EXPECT_EQ((Names{"Home", "Net1"}), listOf(orxdb_enumerate_views(&first)));
   ASSERT_NE(0, orxdb_read("router7", &second));
-  EXPECT_EQ(5, orxdb_get_property(&second, "ifNumber", 0).i32);
+  EXPECT_EQ(6, orxdb_get_property(&second, "ifNumber", 0).i32);
   EXPECT_EQ((Names{"Home", "Net1", "Empty"}), listOf(orxdb_enumerate_views(&second)));
   // An older buffer takes a fresh snapshot when used after a newer read.
-  EXPECT_EQ(5, orxdb_get_property(&first, "ifNumber", 0).i32);
+  EXPECT_EQ(6, orxdb_get_property(&first, "ifNumber", 0).i32);
+  orx_error = ORX_OK;
+  ASSERT_NE(0, orxdb_read("late", &b_));
+  EXPECT_EQ(ORX_OK, orx_error);  // success leaves it alone
+  EXPECT_EQ("component.host | Net1 | | |", describe("late"));
+  // Reads served from memory give each buffer a snapshot of its own.
+  ASSERT_NE(0, orxdb_read("router7", &second));
+  ASSERT_NE(0, orxdb_read("late", &b_));
+  EXPECT_EQ(6, orxdb_get_property(&second, "ifNumber", 0).i32);
+  EXPECT_STREQ("late", b_.name);
 
   // A buffer filled from another database is refused.
   ASSERT_EQ("", load("other", "element router7 t\n"));
@@ -264,13 +241,31 @@ TEST_F(OrxdbReadTest, BufferAnswersFromTheSnapshotOfItsRead) {
   EXPECT_EQ(ORX_EINVAL, orx_error);
 }
 
+TEST_F(OrxdbRootTest, ManyElementsReadTwiceGiveTheSameAnswers) {
+  std::string text = "element Home view.root\n";
+  for (int i = 0; i < 700; i++) {
+    text += "element e" + std::to_string(i) + " t" + std::to_string(i % 7) + "\n";
+    text += "property e" + std::to_string(i) + " n " + std::to_string(i) + "\n";
+  }
+  ASSERT_EQ("", load("big", text));
+  ASSERT_NE(0, open("big"));
+  for (int round = 0; round < 2; round++) {
+    for (int i = 0; i < 700; i++) {
+      orxdb_buffer b;
+      std::string name = "e" + std::to_string(i);
+      ASSERT_NE(0, orxdb_read(name.c_str(), &b)) << name;
+      ASSERT_EQ("t" + std::to_string(i % 7), orxdb_get_element_type(&b));
+      ASSERT_EQ(i, orxdb_get_property(&b, "n", 0).i32);
+    }
+  }
+}
+
 TEST_F(OrxdbRootTest, OpenNeedsAnExistingManagementDatabase) {
   orxdb_buffer b;
   EXPECT_EQ(0, orxdb_read("router7", &b));
   EXPECT_EQ(ORX_ENOTOPEN, orx_error);
-  EXPECT_EQ(nullptr, orxdb_enumerate_elements("Home", 0));
+  EXPECT_EQ(Names{"<null>"}, elementsOf("Home"));
   EXPECT_EQ(ORX_ENOTOPEN, orx_error);
-
   EXPECT_EQ(0, orxdb_open());  // ORX_NAME unset
   EXPECT_EQ(ORX_ENONAME, orx_error);
   EXPECT_EQ(0, open("../etc"));
@@ -280,13 +275,9 @@ TEST_F(OrxdbRootTest, OpenNeedsAnExistingManagementDatabase) {
 
   std::string junk = std::string(orxdb_dir()) + "/db.junk";
   ASSERT_EQ("", load("good", "element Home view.root\n"));
-  FILE* f = fopen(junk.c_str(), "w");
-  ASSERT_NE(nullptr, f);
-  fputs("not a database\n", f);
-  fclose(f);
+  std::ofstream(junk) << "not a database\n";
   EXPECT_EQ(0, open("junk"));
   EXPECT_EQ(ORX_EBADDB, orx_error);
-  EXPECT_STRNE("unknown error", orxdb_strerror(orx_error));
 
   ASSERT_NE(0, open("good"));
   EXPECT_NE(0, orxdb_read("Home", &b));

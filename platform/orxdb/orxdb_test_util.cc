@@ -1,25 +1,13 @@
 #include "orxdb/orxdb_test_util.h"
 
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "orxdb/orxdb.h"
 #include "orxdb/orxdb_admin.h"
-
-namespace {
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-  remove(path);
-  return 0;
-}
-
-}  // namespace
-
-void orxdbRemoveTree(const std::string& path) {
-  nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
 
 void OrxdbRootTest::SetUp() {
   char dir[] = "/tmp/orxdb_test.XXXXXX";
@@ -32,7 +20,8 @@ void OrxdbRootTest::SetUp() {
 
 void OrxdbRootTest::TearDown() {
   orxdb_close();
-  orxdbRemoveTree(root_);
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
   unsetenv("OVI_ROOT");
   unsetenv("ORX_NAME");
 }

@@ -24,7 +24,4 @@ class OrxdbRootTest : public ::testing::Test {
   std::string root_;
 };
 
-// Deletes a directory tree.
-void orxdbRemoveTree(const std::string& path);
-
 #endif  // PLATFORM_ORXDB_ORXDB_TEST_UTIL_H_

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "tessel/tessel_test_util.h"
@@ -43,61 +44,44 @@ void fill(TesselServiceMsg* msg) {
   msg->setGroup("tessel_db_config");
   msg->setSystem("sys");
   msg->setKey("k1");
-  int32_t v = -4;
+  int32_t v = -4, limit = 90;
   Tessel_event d = makeDatum("n", TESSEL_INT, &v, 4);
   d.relationalOp = 3;
-  d.threshold = &v;
+  d.threshold = &limit;
   d.priority = 1;
   EXPECT_TRUE(TesselGeneric().putEvent(&d, msg));
 }
 
-TEST(XdrTest, WholeMessageSurvivesARoundTrip) {
-  TesselServiceMsg sent;
-  fill(&sent);
-  std::vector<char> bytes = encode(&sent);
-  TesselServiceMsg got;
-  ASSERT_TRUE(decode(bytes, &got));
-  EXPECT_EQ(sent.type, got.type);
-  EXPECT_EQ(sent.flags, got.flags);
-  EXPECT_EQ(sent.count, got.count);
-  EXPECT_EQ(30, got.intervalSec);
-  EXPECT_EQ(5, got.intervalUsec);
-  EXPECT_EQ(2, got.priority);
-  EXPECT_EQ(100110u, got.agentProg);
-  EXPECT_EQ(10u, got.agentVers);
-  EXPECT_STREQ("alpha", got.host);
-  EXPECT_STREQ("tessel_db_config", got.group);
-  EXPECT_STREQ("sys", got.system);
-  EXPECT_STREQ("k1", got.key);
-  ASSERT_EQ(sent.arglistLength, got.arglistLength);
-  EXPECT_EQ(0, memcmp(sent.argData.data, got.argData.data, got.arglistLength));
-  bool ok;
-  std::vector<Tessel_event> data = fetchAll(&got, &ok);
-  ASSERT_TRUE(ok);
-  ASSERT_EQ(1u, data.size());
-  EXPECT_EQ(3, data[0].relationalOp);
+// The header fields that travel.
+std::string headerOf(const TesselServiceMsg& m) {
+  return std::to_string(m.type) + " " + std::to_string(m.flags) + " " + std::to_string(m.count) +
+         " " + std::to_string(m.intervalSec) + "." + std::to_string(m.intervalUsec) + " " +
+         std::to_string(m.priority) + " " + std::to_string(m.agentProg) + "/" +
+         std::to_string(m.agentVers) + " " + m.host + " " + m.group + " " + m.system + " " + m.key;
 }
 
-TEST(XdrTest, EveryMessageTypeSurvivesARoundTrip) {
+TEST(XdrTest, WholeMessagesOfEveryTypeSurviveARoundTrip) {
   for (uint32_t type : {2u, 4u, 5u, 6u, 12u, 99u}) {
-    TesselServiceMsg sent;
+    TesselServiceMsg sent, got;
+    fill(&sent);
     sent.type = type;
-    TesselServiceMsg got;
     ASSERT_TRUE(decode(encode(&sent), &got));
-    EXPECT_EQ(type, got.type);
-    EXPECT_EQ(0u, got.arglistLength);
+    EXPECT_EQ(std::to_string(type) + " 512 4 30.5 2 100110/10 alpha tessel_db_config sys k1",
+              headerOf(got));
+    ASSERT_EQ(sent.arglistLength, got.arglistLength);
+    EXPECT_EQ(0, memcmp(sent.argData.data, got.argData.data, got.arglistLength));
+    bool ok;
+    std::vector<Tessel_event> data = fetchAll(&got, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(1u, data.size());
+    // An event datum's threshold travels with it.
+    EXPECT_EQ("3 1 90", std::to_string(data[0].relationalOp) + " " +
+                            std::to_string(data[0].priority) + " " +
+                            std::to_string(*static_cast<int32_t*>(data[0].threshold)));
   }
-}
-
-TEST(XdrTest, EveryTruncationIsRejected) {
-  TesselServiceMsg sent;
-  fill(&sent);
-  std::vector<char> bytes = encode(&sent);
-  for (size_t n = 0; n < bytes.size(); n++) {
-    TesselServiceMsg got;
-    std::vector<char> cut(bytes.begin(), bytes.begin() + n);
-    EXPECT_FALSE(decode(cut, &got)) << "length " << n;
-  }
+  TesselServiceMsg empty, got;
+  ASSERT_TRUE(decode(encode(&empty), &got));
+  EXPECT_EQ(0u, got.arglistLength);
 }
 
 // Wraps a body in an envelope with a correct checksum.
@@ -112,63 +96,67 @@ std::vector<char> envelope(const std::vector<char>& body) {
   return out;
 }
 
-TEST(XdrTest, ForgedSizesAndDamagedBytesAreRejected) {
-  TesselServiceMsg sent;
-  fill(&sent);
-  std::vector<char> bytes = encode(&sent);
-  for (uint32_t forged : {0xffffffffu, 0x00200000u, 0x00010000u, 0u, 8u}) {
-    std::vector<char> bad = bytes;
-    uint32_t be = htonl(forged);
-    memcpy(bad.data(), &be, 4);
-    TesselServiceMsg got;
-    EXPECT_FALSE(decode(bad, &got)) << forged;
+// True when the bytes do not decode into a message.
+bool refused(const std::vector<char>& bytes) {
+  TesselServiceMsg got;
+  return !decode(bytes, &got);
+}
+
+class XdrRejectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fill(&sent_);
+    bytes_ = encode(&sent_);
   }
-  for (size_t i = 4; i < bytes.size(); i++) {
-    std::vector<char> bad = bytes;
+  // The bytes with a big-endian word put at offset.
+  static std::vector<char> with(std::vector<char> bytes, size_t offset, uint32_t word) {
+    uint32_t be = htonl(word);
+    memcpy(bytes.data() + offset, &be, 4);
+    return bytes;
+  }
+  TesselServiceMsg sent_;
+  std::vector<char> bytes_;
+};
+
+TEST_F(XdrRejectTest, TruncationsForgedSizesAndDamagedBytes) {
+  for (size_t n = 0; n < bytes_.size(); n++)
+    EXPECT_TRUE(refused(std::vector<char>(bytes_.begin(), bytes_.begin() + n))) << "length " << n;
+  for (uint32_t forged : {0xffffffffu, 0x00200000u, 0x00010000u, 0u, 8u})
+    EXPECT_TRUE(refused(with(bytes_, 0, forged))) << forged;
+  for (size_t i = 4; i < bytes_.size(); i++) {
+    std::vector<char> bad = bytes_;
     bad[i] ^= 0x10;
-    TesselServiceMsg got;
-    EXPECT_FALSE(decode(bad, &got)) << "byte " << i;
+    EXPECT_TRUE(refused(bad)) << "byte " << i;
   }
 }
 
-TEST(XdrTest, InconsistentBodiesAreRejectedEvenWithAGoodChecksum) {
-  TesselServiceMsg sent;
-  fill(&sent);
-  std::vector<char> bytes = encode(&sent);
-  std::vector<char> body(bytes.begin() + 4, bytes.end() - 4);
-  ASSERT_TRUE([&] { TesselServiceMsg m; return decode(envelope(body), &m); }());
-  size_t lengthAt = body.size() - 4 - sent.arglistLength;
-  for (uint32_t forged : {sent.arglistLength + 4, sent.arglistLength - 4, 0xfffffff0u}) {
-    std::vector<char> bad = body;
-    uint32_t be = htonl(forged);
-    memcpy(bad.data() + lengthAt, &be, 4);
-    TesselServiceMsg got;
-    EXPECT_FALSE(decode(envelope(bad), &got)) << forged;
-  }
+TEST_F(XdrRejectTest, InconsistentBodiesAreRejectedEvenWithAGoodChecksum) {
+  std::vector<char> body(bytes_.begin() + 4, bytes_.end() - 4);
+  ASSERT_FALSE(refused(envelope(body)));
+  size_t lengthAt = body.size() - 4 - sent_.arglistLength;
+  for (uint32_t forged : {sent_.arglistLength + 4, sent_.arglistLength - 4, 0xfffffff0u})
+    EXPECT_TRUE(refused(envelope(with(body, lengthAt, forged)))) << forged;
   std::vector<char> badFormat = body;
   badFormat[3] = 2;
-  TesselServiceMsg got;
-  EXPECT_FALSE(decode(envelope(badFormat), &got));
+  EXPECT_TRUE(refused(envelope(badFormat)));
   std::vector<char> badList = body;
   badList[lengthAt + 4 + 12] = 0x7f;  // the first datum's type code (name "n": 8 bytes)
-  EXPECT_FALSE(decode(envelope(badList), &got));
+  EXPECT_TRUE(refused(envelope(badList)));
 }
 
 TEST(XdrTest, StatusRecordSurvivesARoundTrip) {
-  Tessel_error sent = {57, 3, 1, "flags: 0"};
+  Tessel_error sent = {57, 3, 1, "flags: 0"}, got;
   char buf[512];
   XDR x;
   xdrmem_create(&x, buf, sizeof buf, XDR_ENCODE);
   ASSERT_TRUE(_tessel_xdrStatus(&x, &sent));
   u_int used = xdr_getpos(&x);
   xdr_destroy(&x);
-  Tessel_error got;
   xdrmem_create(&x, buf, used, XDR_DECODE);
   ASSERT_TRUE(_tessel_xdrStatus(&x, &got));
   xdr_destroy(&x);
-  EXPECT_EQ(57, got.status);
-  EXPECT_EQ(3, got.code);
-  EXPECT_STREQ("flags: 0", got.message);
+  EXPECT_EQ("57 3 flags: 0", std::to_string(got.status) + " " + std::to_string(got.code) + " " +
+                                 got.message);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "test_root.h"
 
@@ -22,13 +23,24 @@ class FilterCheckTest : public OviRootTest {
  protected:
   Outcome run(const std::string& args) {
     std::string out = root_ + "/out", err = root_ + "/err";
-    std::string cmd = std::string(OVI_FILTERCHECK_BIN) + " " + args + " >" + out + " 2>" + err;
+    std::string cmd =
+        "timeout 60 " + std::string(OVI_FILTERCHECK_BIN) + " " + args + " >" + out + " 2>" + err;
     int rc = system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read(out), read(err)};
   }
   static std::string read(const std::string& path) {
     std::ifstream in(path);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  // How the checker shows record n with its eight fields.
+  static std::string record(int n, const std::vector<std::string>& fields) {
+    static const char* const kNames[] = {"keyword", "target", "filterPriority", "newPriority",
+                                         "action", "dbTemplateFile", "reportClasses",
+                                         "trapTemplateFile"};
+    std::string out = "record " + std::to_string(n) + "\n";
+    for (int i = 0; i < 8; i++)
+      out += "  " + (kNames[i] + std::string(17, ' ')).substr(0, 17) + "\"" + fields[i] + "\"\n";
+    return out;
   }
   static bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -45,29 +57,14 @@ TEST_F(FilterCheckTest, PrintsRecordsWithDefaultsAndTheFilesTheyName) {
   Outcome r = run("f");
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
-  EXPECT_EQ("filter file \"f\" (" + dataPath("f") + ")\n"
-            "record 1\n"
-            "  keyword          \"hostname\"\n"
-            "  target           \"alpha\"\n"
-            "  filterPriority   \"low\"\n"
-            "  newPriority      \"high\"\n"
-            "  action           \"pass\"\n"
-            "  dbTemplateFile   \"t.db\"\n"
-            "  reportClasses    \"all\"\n"
-            "  trapTemplateFile \"-\"\n"
-            "record 2\n"
-            "  keyword          \"default\"\n"
-            "  target           \"\"\n"
-            "  filterPriority   \"-\"\n"
-            "  newPriority      \"-\"\n"
-            "  action           \"drop\"\n"
-            "  dbTemplateFile   \"t.db\"\n"
-            "  reportClasses    \"traps\"\n"
-            "  trapTemplateFile \"traps.lst\"\n"
-            "2 records\n"
-            "db template file \"t.db\" (" + dataPath("t.db") + "): read, 2 entries\n"
-            "trap template file \"traps.lst\" (" + dataPath("traps.lst") + "): read, 1 entry\n"
-            "registration: accepted\n",
+  EXPECT_EQ("filter file \"f\" (" + dataPath("f") + ")\n" +
+                record(1, {"hostname", "alpha", "low", "high", "pass", "t.db", "all", "-"}) +
+                record(2, {"default", "", "-", "-", "drop", "t.db", "traps", "traps.lst"}) +
+                "2 records\n"
+                "db template file \"t.db\" (" + dataPath("t.db") + "): read, 2 entries\n"
+                "trap template file \"traps.lst\" (" + dataPath("traps.lst") +
+                "): read, 1 entry\n"
+                "registration: accepted\n",
             r.out);
 }
 
@@ -110,16 +107,6 @@ TEST_F(FilterCheckTest, HostLookUpPerReportKind) {
       << r.out;
 }
 
-TEST_F(FilterCheckTest, AbsoluteNamesAndQuotedFields) {
-  std::string t = write("/elsewhere/t.db", "a color\n");
-  std::string f = write("/elsewhere/f", "hostname \"two words\" - - pass " + t + "\n");
-  Outcome r = run(f);
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_TRUE(has(r.out, "filter file \"" + f + "\" (" + f + ")\n"));
-  EXPECT_TRUE(has(r.out, "  target           \"two words\"\n"));
-  EXPECT_TRUE(has(r.out, "db template file \"" + t + "\" (" + t + "): read, 1 entry\n"));
-}
-
 TEST_F(FilterCheckTest, MissingFileAndUsage) {
   Outcome r = run("nofile");
   EXPECT_EQ(1, r.status);
@@ -128,10 +115,11 @@ TEST_F(FilterCheckTest, MissingFileAndUsage) {
                 ": No such file or directory\n",
             r.err);
 
-  r = run("--help");
-  EXPECT_EQ(0, r.status);
-  EXPECT_TRUE(has(r.out, "Usage: ovi_filtercheck"));
-  EXPECT_EQ(0, run("-h").status);
+  for (const char* help : {"--help", "-h"}) {
+    r = run(help);
+    EXPECT_EQ(0, r.status);
+    EXPECT_TRUE(has(r.out, "Usage: ovi_filtercheck")) << help;
+  }
 
   for (const char* bad : {"", "a b c", "--bogus f"}) {
     r = run(bad);
@@ -140,10 +128,6 @@ TEST_F(FilterCheckTest, MissingFileAndUsage) {
     EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << bad;
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(FilterCheckTest, SchemasPrintsTheTablesTheDaemonWouldLoad) {
   write("/etc/opt/ZEPHline/orx/orx.conf", "qm.snmp.schemas /opt/ZEPHline/orx/agents\n");
