@@ -11,7 +11,9 @@
 // takes its snapshot anew when it is next used.  A concurrent `orxdb load`
 // (one whole description file in one transaction) is therefore seen either
 // entirely or not at all, and a read that meets the writer's commit waits
-// for it (bounded) instead of failing.
+// for it (bounded) instead of failing.  A process keeps what its reads
+// found while the file stays unchanged, so that reading an element again
+// costs a read of the file's change counter, not a transaction.
 //
 // Results: int calls give non-zero on success and 0 otherwise; look-ups give
 // a pointer or null.  A call that fails because of an error (no database,

@@ -1,0 +1,204 @@
+// bench_rpc_raw: the two floors under the forwarding road, measured with a
+// minimal libtirpc server and client of this benchmark's own:
+//   rpc_raw    synchronous UDP calls per second from one client, each with a
+//              report-sized argument;
+//   pipe_call  a report handed over pipes to a child with one-byte
+//              handshakes (as the daemon hands reports to its subprocesses),
+//              the child then making one such call, per second.
+//
+//   bench_rpc_raw [--seconds S] [--size BYTES]
+//
+// Registers its program with the local rpcbind: run it inside a station.
+// Prints "rpc_raw calls_per_s=N us_per_call=X" and "pipe_call per_s=N us=X".
+#include <arpa/inet.h>
+#include <getopt.h>
+#include <netinet/in.h>
+#include <rpc/pmap_clnt.h>
+#include <rpc/rpc.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/select.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "bench_common.h"
+
+namespace {
+
+const unsigned long kProg = 0x20000ff0, kVers = 1, kProc = 1;
+const int kHeader = 600;
+
+struct Blob {
+  u_int length;
+  char* data;
+};
+
+bool_t xdrNothing(XDR*, void*) { return TRUE; }
+
+bool_t xdrBlob(XDR* x, Blob* b) { return xdr_bytes(x, &b->data, &b->length, 65000); }
+
+void serve(struct svc_req* rq, SVCXPRT* xprt) {
+  if (rq->rq_proc == NULLPROC) {
+    svc_sendreply(xprt, (xdrproc_t)xdrNothing, nullptr);
+    return;
+  }
+  char buf[65000];
+  Blob b = {0, buf};
+  if (!svc_getargs(xprt, (xdrproc_t)xdrBlob, (char*)&b)) {
+    svcerr_decode(xprt);
+    return;
+  }
+  int status = 0;
+  svc_sendreply(xprt, (xdrproc_t)xdr_int, (char*)&status);
+}
+
+pid_t startServer() {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  signal(SIGTERM, SIG_DFL);
+  pmap_unset(kProg, kVers);
+  SVCXPRT* udp = svcudp_bufcreate(RPC_ANYSOCK, 65000, 65000);
+  if (udp == nullptr || !svc_register(udp, kProg, kVers, serve, IPPROTO_UDP)) {
+    fprintf(stderr, "bench_rpc_raw: cannot register program %lu (is rpcbind running?)\n", kProg);
+    _exit(1);
+  }
+  svc_run();
+  _exit(1);
+}
+
+CLIENT* makeClient() {
+  struct sockaddr_in sin;
+  memset(&sin, 0, sizeof sin);
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int sock = RPC_ANYSOCK;
+  return clntudp_bufcreate(&sin, kProg, kVers, {1, 0}, &sock, 65000, 65000);
+}
+
+bool call(CLIENT* c, Blob* arg) {
+  int status = -1;
+  struct timeval timeout = {5, 0};
+  return clnt_call(c, kProc, (xdrproc_t)xdrBlob, (char*)arg, (xdrproc_t)xdr_int,
+                   (char*)&status, timeout) == RPC_SUCCESS;
+}
+
+bool readFull(int fd, char* buf, size_t n) {
+  while (n > 0) {
+    ssize_t got = read(fd, buf, n);
+    if (got <= 0) return false;
+    buf += got;
+    n -= got;
+  }
+  return true;
+}
+
+void waitReadable(int fd) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  select(fd + 1, &set, nullptr, nullptr, nullptr);
+}
+
+// The child of the hand-off: asks for a report, reads it, makes the call.
+[[noreturn]] void forwarder(int askFd, int goFd, int dataFd, size_t size) {
+  CLIENT* c = makeClient();
+  if (c == nullptr) _exit(1);
+  std::string header(kHeader, '\0'), body(size, '\0');
+  Blob arg = {static_cast<u_int>(size), &body[0]};
+  char byte = 1;
+  for (;;) {
+    if (write(askFd, &byte, 1) != 1) _exit(0);
+    waitReadable(goFd);
+    if (read(goFd, &byte, 1) != 1) _exit(0);
+    waitReadable(dataFd);
+    if (!readFull(dataFd, &header[0], kHeader) || !readFull(dataFd, &body[0], size)) _exit(0);
+    if (!call(c, &arg)) _exit(1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 2;
+  size_t size = 200;
+  static const struct option options[] = {{"seconds", required_argument, nullptr, 's'},
+                                          {"size", required_argument, nullptr, 'z'},
+                                          {nullptr, 0, nullptr, 0}};
+  int c;
+  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
+    if (c == 's') seconds = atof(optarg);
+    else if (c == 'z') size = strtoul(optarg, nullptr, 10);
+    else return 2;
+  }
+  if (seconds <= 0 || size > 60000) {
+    fprintf(stderr, "usage: bench_rpc_raw [--seconds S] [--size BYTES]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  pid_t server = startServer();
+  CLIENT* client = nullptr;
+  for (int i = 0; i < 100 && client == nullptr; i++) {
+    client = makeClient();
+    if (client == nullptr) usleep(50000);
+  }
+  std::string payload(size, 'r');
+  Blob arg = {static_cast<u_int>(size), &payload[0]};
+  int status = 1;
+  if (client == nullptr || !call(client, &arg)) {
+    fprintf(stderr, "bench_rpc_raw: the server does not answer\n");
+  } else {
+    uint64_t calls = 0;
+    double t0 = bench_now(), elapsed;
+    while ((elapsed = bench_now() - t0) < seconds) {
+      if (!call(client, &arg)) break;
+      calls++;
+    }
+    printf("rpc_raw calls_per_s=%.0f us_per_call=%.1f\n", calls / elapsed, 1e6 * elapsed / calls);
+    fflush(stdout);
+
+    int ask[2], go[2], data[2];
+    if (pipe(ask) == 0 && pipe(go) == 0 && pipe(data) == 0) {
+      pid_t child = fork();
+      if (child == 0) {
+        close(ask[0]);
+        close(go[1]);
+        close(data[1]);
+        forwarder(ask[1], go[0], data[0], size);
+      }
+      close(ask[1]);
+      close(go[0]);
+      close(data[0]);
+      std::string header(kHeader, 'h');
+      char byte = 1;
+      uint64_t handed = 0;
+      t0 = bench_now();
+      while ((elapsed = bench_now() - t0) < seconds) {
+        waitReadable(ask[0]);
+        if (read(ask[0], &byte, 1) != 1) break;
+        if (write(data[1], header.data(), kHeader) != kHeader ||
+            write(data[1], payload.data(), size) != static_cast<ssize_t>(size) ||
+            write(go[1], &byte, 1) != 1)
+          break;
+        handed++;
+      }
+      // The first hand-off needs no call before it.
+      if (handed > 1)
+        printf("pipe_call per_s=%.0f us=%.1f\n", (handed - 1) / elapsed,
+               1e6 * elapsed / (handed - 1));
+      close(ask[0]);
+      close(go[1]);
+      close(data[1]);
+      waitpid(child, nullptr, 0);
+      status = handed > 1 ? 0 : 1;
+    }
+    clnt_destroy(client);
+  }
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  pmap_unset(kProg, kVers);
+  return status;
+}
