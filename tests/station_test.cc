@@ -52,10 +52,6 @@ class Dispatcher {
 };
 
 // Messages received by the test's own subscriber, decoded.
-struct Received {
-  unsigned long prog;
-  TesselServiceMsg* msg;
-};
 std::vector<std::unique_ptr<TesselServiceMsg>> received;
 
 void collect(struct svc_req* rq, SVCXPRT* xprt) {
@@ -64,12 +60,8 @@ void collect(struct svc_req* rq, SVCXPRT* xprt) {
     return;
   }
   auto msg = std::make_unique<TesselServiceMsg>();
-  if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)msg.get())) {
-    svcerr_decode(xprt);
-    return;
-  }
-  Tessel_error ok = {};
-  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&ok);
+  if (!rpc_takeMessage(xprt, msg.get())) return;
+  rpc_answerStatus(xprt, 0);
   received.push_back(std::move(msg));
 }
 

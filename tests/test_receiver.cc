@@ -18,6 +18,7 @@
 
 #include "cli.h"
 #include "message_json.h"
+#include "rpc_server.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_client.h"
 #include "tessel/tessel_xdr.h"
@@ -32,19 +33,13 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
     return;
   }
   TesselServiceMsg msg;
-  if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
-    svcerr_decode(xprt);
-    return;
-  }
+  if (!rpc_takeMessage(xprt, &msg)) return;
   std::string line;
   if (messageJson(rq->rq_prog, rq->rq_vers, rq->rq_proc, &msg, &line)) {
     printf("%s\n", line.c_str());
     fflush(stdout);
   }
-  if (silent) return;
-  Tessel_error answer;
-  memset(&answer, 0, sizeof answer);
-  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
+  if (!silent) rpc_answerStatus(xprt, 0);
 }
 
 }  // namespace

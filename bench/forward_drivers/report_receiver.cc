@@ -69,10 +69,7 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
     return;
   }
   TesselServiceMsg msg;
-  if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
-    svcerr_decode(xprt);
-    return;
-  }
+  if (!rpc_takeMessage(xprt, &msg)) return;
   int console = consoleOf(rq);
   if (console >= 0 && rq->rq_prog != QM_EVENT_PROG && rq->rq_vers == 10) {
     statusTrap(console, &msg);
@@ -87,9 +84,7 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
       counters->stale.fetch_add(1);
     }
   }
-  Tessel_error answer;
-  memset(&answer, 0, sizeof answer);
-  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
+  rpc_answerStatus(xprt, 0);
 }
 
 int putWord(TesselServiceMsg* msg, const char* name, uint32_t type, uint32_t word) {

@@ -1,6 +1,8 @@
 #include "rpc_server.h"
 
 #include <errno.h>
+#include <stdio.h>
+#include <string.h>
 #include <rpc/rpc_com.h>
 #include <sys/select.h>
 #include <time.h>
@@ -9,6 +11,21 @@
 #include "tessel/tessel_client.h"
 #include "tessel/tessel_codec.h"
 #include "tessel/tessel_error.h"
+#include "tessel/tessel_xdr.h"
+
+int rpc_takeMessage(SVCXPRT* xprt, TesselServiceMsg* msg) {
+  if (svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)msg)) return 1;
+  svcerr_decode(xprt);
+  return 0;
+}
+
+void rpc_answerStatus(SVCXPRT* xprt, int status, const char* text) {
+  Tessel_error answer;
+  memset(&answer, 0, sizeof answer);
+  answer.status = status;
+  snprintf(answer.message, sizeof answer.message, "%s", text);
+  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
+}
 
 static double now() {
   struct timespec ts;

@@ -11,7 +11,16 @@
 #include <utility>
 #include <vector>
 
+#include "tessel/tessel_service_msg.h"
+
 typedef void (*rpc_dispatch_fn)(struct svc_req*, SVCXPRT*);
+
+// Decodes the message a procedure-1 call carries into a freshly constructed
+// msg; answers the caller itself when it does not decode.  1 on success.
+int rpc_takeMessage(SVCXPRT* xprt, TesselServiceMsg* msg);
+
+// Answers the current call with a status (0: accepted) and a text.
+void rpc_answerStatus(SVCXPRT* xprt, int status, const char* text = "");
 
 class RpcServer {
  public:

@@ -62,13 +62,8 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
     return;
   }
   TesselServiceMsg msg;
-  if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
-    svcerr_decode(xprt);
-    return;
-  }
-  Tessel_error answer;
-  memset(&answer, 0, sizeof answer);
-  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
+  if (!rpc_takeMessage(xprt, &msg)) return;
+  rpc_answerStatus(xprt, 0);
   std::string line;
   if (messageJson(rq->rq_prog, rq->rq_vers, rq->rq_proc, &msg, &line)) {
     printf("%s\n", line.c_str());

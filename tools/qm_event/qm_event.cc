@@ -62,14 +62,6 @@ Subscriber* findSubscriber(struct in_addr addr, u_int prog, u_int vers) {
   return nullptr;
 }
 
-void reply(SVCXPRT* xprt, int status, const char* message) {
-  Tessel_error answer;
-  memset(&answer, 0, sizeof answer);
-  answer.status = status;
-  snprintf(answer.message, sizeof answer.message, "%s", message);
-  svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
-}
-
 void subscribe(SVCXPRT* xprt, bool add) {
   TesselSubscription sub;
   memset(&sub, 0, sizeof sub);
@@ -80,7 +72,7 @@ void subscribe(SVCXPRT* xprt, bool add) {
   struct in_addr addr;
   if (sub.host[0] != '\0') {
     if (!tessel_resolve(sub.host, &addr)) {
-      reply(xprt, 1, tessel_sperror());
+      rpc_answerStatus(xprt, 1, tessel_sperror());
       return;
     }
   } else {
@@ -88,7 +80,7 @@ void subscribe(SVCXPRT* xprt, bool add) {
     const struct netbuf* caller = svc_getrpccaller(xprt);
     const struct sockaddr_in* sin = reinterpret_cast<const struct sockaddr_in*>(caller->buf);
     if (caller->len < sizeof *sin || sin->sin_family != AF_INET) {
-      reply(xprt, 1, "subscriber address unknown");
+      rpc_answerStatus(xprt, 1, "subscriber address unknown");
       return;
     }
     addr = sin->sin_addr;
@@ -118,7 +110,7 @@ void subscribe(SVCXPRT* xprt, bool add) {
         break;
       }
   }
-  reply(xprt, 0, "");
+  rpc_answerStatus(xprt, 0);
 }
 
 void forward(TesselServiceMsg* msg) {
@@ -154,15 +146,14 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
       return;
     case TESSEL_PROC_MESSAGE: {
       TesselServiceMsg msg;
-      if (!svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
+      if (!rpc_takeMessage(xprt, &msg)) {
         trace(2, "refused a report that does not decode\n");
-        svcerr_decode(xprt);
         return;
       }
       trace(2, "report type %u from %s, agent %u, %u bytes of data\n", msg.type, msg.host,
             msg.agentProg, msg.arglistLength);
       forward(&msg);
-      reply(xprt, 0, "");
+      rpc_answerStatus(xprt, 0);
       return;
     }
     case QM_EVENT_SUBSCRIBE:
