@@ -31,16 +31,6 @@ TEST(RunResultTest, CleanMeansNoLossAndNoGrowingBacklog) {
   EXPECT_EQ(0u, runOf(0, 10, 12, 1, 1).lost());
 }
 
-TEST(RunResultTest, SpansCountOneIntervalPerEvent) {
-  // 11 events 0.1 s apart are 1.1 s of sending at 10 a second.
-  EXPECT_DOUBLE_EQ(1.1, bench_span(11, 5.0, 6.0));
-  EXPECT_DOUBLE_EQ(10, 11 / bench_span(11, 5.0, 6.0));
-  EXPECT_EQ(0, bench_span(1, 5.0, 6.0));
-  EXPECT_EQ(0, bench_span(0, 5.0, 6.0));
-  EXPECT_EQ(0, bench_span(5, 6.0, 6.0));  // no time passed: no rate
-  EXPECT_EQ(0, bench_span(5, 6.0, 5.0));
-}
-
 // A road that carries `capacity` per second and keeps up to `buffer`
 // reports; the full-speed sender offers `fullSpeed` per second.
 struct SimulatedRoad {
@@ -77,49 +67,6 @@ TEST(SearchTest, ABufferThatHidesLossStillYieldsTheDeliveredRate) {
   SearchResult s = bench_searchRate(std::ref(road), 8, nullptr);
   EXPECT_LE(s.lossFree, 5000.5);
   EXPECT_GE(s.lossFree, 4500);
-}
-
-TEST(SearchTest, AFullSpeedRunWithoutLossEndsTheSearch) {
-  SimulatedRoad road{50000, 30000};
-  int logged = 0;
-  SearchResult s = bench_searchRate(std::ref(road), 8, [&logged](const RunResult&) { logged++; });
-  EXPECT_EQ(1, s.runs);
-  EXPECT_EQ(1, logged);
-  EXPECT_DOUBLE_EQ(30000, s.lossFree);
-}
-
-TEST(SearchTest, ARoadThatAlwaysLosesHasNoLossFreeRate) {
-  int calls = 0;
-  auto lossy = [&calls](double rate) {
-    calls++;
-    double offered = rate > 0 ? rate : 10000;
-    return runOf(rate, static_cast<uint64_t>(offered), static_cast<uint64_t>(offered / 2), 1, 1);
-  };
-  SearchResult s = bench_searchRate(lossy, 6, nullptr);
-  EXPECT_EQ(0, s.lossFree);
-  EXPECT_EQ(7, calls);
-}
-
-TEST(CountersTest, TwoMappingsOfOneFileShareTheCounters) {
-  char dir[] = "/tmp/bench_counters_XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir));
-  std::string path = std::string(dir) + "/counters";
-  BenchCounters* receiver = bench_mapCounters(path.c_str(), true);
-  ASSERT_NE(nullptr, receiver);
-  BenchCounters* sender = bench_mapCounters(path.c_str(), false);
-  ASSERT_NE(nullptr, sender);
-  receiver->consoles = 3;
-  receiver->received[2].store(41);
-  receiver->ready.store(1);
-  EXPECT_EQ(3u, sender->consoles);
-  EXPECT_EQ(41u, sender->received[2].load());
-  bench_startRun(sender, 9);
-  EXPECT_EQ(0u, receiver->received[2].load());
-  EXPECT_EQ(9u, receiver->run.load());
-  EXPECT_EQ(1u, receiver->ready.load());
-  EXPECT_EQ(nullptr, bench_mapCounters((std::string(dir) + "/missing").c_str(), false));
-  unlink(path.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

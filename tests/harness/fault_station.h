@@ -66,11 +66,7 @@ inline long residentKb(pid_t pid) {
 
 // True while pid exists and has not ended (a zombie has ended).
 inline bool alive(pid_t pid) {
-  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (f == nullptr) return false;
-  char state = 0;
-  if (fscanf(f, "%*d (%*[^)]) %c", &state) != 1) state = 0;
-  fclose(f);
+  char state = processState(pid);
   return state != 0 && state != 'Z' && state != 'X';
 }
 

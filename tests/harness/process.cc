@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -114,4 +115,13 @@ int runProgram(const std::vector<std::string>& argv, std::string* out, double se
   if (status == -1) status = p.stop(SIGKILL);
   if (out != nullptr) *out = p.output();
   return status;
+}
+
+char processState(pid_t pid) {
+  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return 0;
+  char state = 0;
+  if (fscanf(f, "%*d (%*[^)]) %c", &state) != 1) state = 0;
+  fclose(f);
+  return state;
 }

@@ -54,6 +54,10 @@ int runProgram(const std::vector<std::string>& argv, std::string* out, double se
 template <typename Ready>
 bool waitUntil(Ready ready, double seconds);
 
+// The state letter of /proc/PID/stat ('Z' for a zombie), or 0 when the
+// process is gone.
+char processState(pid_t pid);
+
 double monotonicSeconds();
 void sleepSeconds(double s);
 
