@@ -2,19 +2,18 @@
 #ifndef PLATFORM_TESSEL_TESSEL_TEST_UTIL_H_
 #define PLATFORM_TESSEL_TESSEL_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
 #include <string.h>
 
-#include <string>
 #include <vector>
 
 #include "tessel/tessel_generic.h"
 #include "tessel/tessel_service_msg.h"
 #include "tessel/tessel_types.h"
 
-// A datum over owned bytes.
+// A datum over the caller's bytes.
 inline Tessel_event makeDatum(const char* name, uint32_t type, const void* value, uint32_t length) {
-  Tessel_event d;
-  memset(&d, 0, sizeof d);
+  Tessel_event d = {};
   strncpy(d.name, name, sizeof d.name - 1);
   d.type = type;
   d.length = length;
@@ -22,20 +21,24 @@ inline Tessel_event makeDatum(const char* name, uint32_t type, const void* value
   return d;
 }
 
-// Every datum of msg up to (not including) the end marker; empty on a decode
-// failure, with *ok false.
-inline std::vector<Tessel_event> fetchAll(TesselServiceMsg* msg, bool* ok) {
+// Appends one datum to msg; non-zero on success.
+inline int put(TesselServiceMsg* msg, const char* name, uint32_t type, const void* value,
+               uint32_t length) {
+  Tessel_event d = makeDatum(name, type, value, length);
+  return TesselGeneric().putData(&d, msg);
+}
+
+// Every datum of msg before the end marker; a test failure and nothing when
+// the list does not decode up to the end marker.
+inline std::vector<Tessel_event> fetchAll(TesselServiceMsg* msg) {
   std::vector<Tessel_event> out;
-  *ok = false;
   Tessel_event d;
-  for (int i = 0; i < 100000; i++) {
-    if (!tessel_msgNextDatum(msg, &d)) return {};
-    if (d.type == 0) {
-      *ok = strcmp(d.name, TESSEL_ENDOFARGS) == 0;
-      return out;
-    }
+  while (out.size() < 100000 && tessel_msgNextDatum(msg, &d)) {
+    if (d.type == 0 && strcmp(d.name, TESSEL_ENDOFARGS) == 0) return out;
+    if (d.type == 0) break;
     out.push_back(d);
   }
+  ADD_FAILURE() << "argument list does not decode";
   return {};
 }
 
