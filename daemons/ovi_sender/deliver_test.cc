@@ -14,7 +14,6 @@
 #include "attribute.h"
 #include "daemon.h"
 #include "harness/station.h"
-#include "log.h"
 #include "tessel/tessel_generic.h"
 
 namespace {
@@ -73,7 +72,6 @@ std::string show(const Tessel_event& d) {
 class DeliverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    proxy_trace_level = 0;
     station_.write("/opt/ZEPHline/orx/agents/office.schema",
                    "record connection.serial ( name Name pointer Object1 pointer Object2 "
                    "int speed )\n");
@@ -143,18 +141,6 @@ class DeliverTest : public ::testing::Test {
   std::string forwardedBy_;
   int edits_ = 0;
 };
-
-TEST_F(DeliverTest, OtherReportsBecomeTrapsWithTheForwardingHostFirst) {
-  msg_.agentProg = 100101;
-  msg_.type = 4;
-  Tessel_data old = {"stale", 9, 3, const_cast<char*>("old")};
-  ASSERT_TRUE(TesselGeneric().putData(&old, &msg_));
-  int32_t load = 93;
-  add("load", 15, &load, 4);
-  // "router7" is not an element operation here.
-  EXPECT_EQ("vant_forwarded_by=HOST, load=93, router7=down\\0", deliver({"router7", "down"}));
-  EXPECT_EQ(12u, msg_.type);
-}
 
 TEST_F(DeliverTest, WithoutARecordEverythingIsAddedInItsOrder) {
   EXPECT_EQ("vant_forwarded_by=HOST, added=router7\\0, type=component.router, adminState=2, "

@@ -20,7 +20,6 @@
 
 #include "daemon.h"
 #include "harness/station.h"
-#include "log.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_client.h"
 #include "tessel/tessel_generic.h"
@@ -31,61 +30,48 @@ namespace {
 typedef std::vector<std::string> Events;
 
 // What the hooks saw, in order; a forked walk appends the same lines, each
-// after its pid, to eventFd.
+// after its pid, to eventFd.  A call that breaks the hook's contract is
+// recorded with a "bad " in front.
 Events events;
 int eventFd = -1;
 int startFailures = 0;  // starts to refuse before accepting
 
-void record(const std::string& e) {
-  events.push_back(e);
-  if (eventFd < 0) return;
-  std::string line = std::to_string(getpid()) + " " + e + "\n";
-  ssize_t ignored = write(eventFd, line.data(), line.size());
-  (void)ignored;
+void record(bool good, const std::string& e) {
+  events.push_back(good ? e : "bad " + e);
+  std::string line = std::to_string(getpid()) + " " + events.back() + "\n";
+  if (eventFd >= 0 && write(eventFd, line.data(), line.size()) < 0) abort();
 }
 
 int recordStart(const char* host, unsigned long sendingProg, unsigned long sendingVers,
                 const char* group, const char* destHost, unsigned long destProg,
                 unsigned long destVers, int mode, struct timeval timeout) {
-  char local[256];
-  gethostname(local, sizeof local);
-  local[sizeof local - 1] = '\0';
-  bool addressed = strcmp(host, local) == 0 && sendingProg == 100110 && sendingVers == 10 &&
-                   strcmp(group, "tessel_db_config") == 0 &&
-                   strcmp(destHost, "localhost") == 0 && destProg == 100139 && destVers == 10 &&
-                   mode == 1 && timeout.tv_sec == 10 && timeout.tv_usec == 0;
+  char local[256] = {};
+  gethostname(local, sizeof local - 1);
   const char* lang = getenv("LANG");
-  record(std::string(addressed ? "start" : "misaddressed start") + " LANG=" +
-         (lang != nullptr ? lang : "") + " ORX_NAME=" + getenv("ORX_NAME"));
-  if (startFailures > 0) {
-    startFailures--;
-    return 0;
-  }
-  return 1;
+  record(strcmp(host, local) == 0 && sendingProg == 100110 && sendingVers == 10 &&
+             strcmp(group, "tessel_db_config") == 0 && strcmp(destHost, "localhost") == 0 &&
+             destProg == 100139 && destVers == 10 && mode == 1 && timeout.tv_sec == 10 &&
+             timeout.tv_usec == 0,
+         std::string("start LANG=") + (lang != nullptr ? lang : "") + " ORX_NAME=" +
+             getenv("ORX_NAME"));
+  return startFailures-- > 0 ? 0 : 1;
 }
 
 int recordBuild(const Tessel_data* d, int* status) {
   const char* value = static_cast<const char*>(d->value);
-  bool wellFormed = d->type == 9 && d->length == strlen(value) + 1 && status != nullptr &&
-                    *status == 0;
-  record(std::string(wellFormed ? "" : "malformed ") + d->name + " " + value);
+  record(d->type == 9 && d->length == strlen(value) + 1 && status != nullptr && *status == 0,
+         std::string(d->name) + " " + value);
   return 1;
 }
 
 int recordSend(struct timeval timeout, void* reserved1, void* reserved2) {
-  bool plain = timeout.tv_sec == 0 && timeout.tv_usec == 0 && reserved1 == nullptr &&
-               reserved2 == nullptr;
-  record(plain ? "send" : "odd send");
+  record(timeout.tv_sec == 0 && timeout.tv_usec == 0 && reserved1 == nullptr &&
+             reserved2 == nullptr,
+         "send");
   return 1;
 }
 
-void recordPause(unsigned int seconds) { record("pause " + std::to_string(seconds)); }
-
-void resetWalk() {
-  sending_traps = nactions = rep_count = change_rep_count = 0;
-  events.clear();
-  startFailures = 0;
-}
+void recordPause(unsigned int seconds) { record(true, "pause " + std::to_string(seconds)); }
 
 // A view tree: V1 and V2 (a longer type beginning "view") in Home, V3 in
 // V1; N is in no view.
@@ -97,16 +83,14 @@ const char kTree[] =
     "member A Home\nmember V1 Home\nmember B Home\nmember V2 Home\n"
     "member C V1\nmember V3 V1\nmember D V3\nmember E V2\n";
 
-// The element traps of a walk of kTree, one pause before the 7th.
-const Events kTreeWalk = {"added A", "send", "added V1", "send", "added B", "send",
-                          "added V2", "send", "added C", "send", "added V3", "send",
-                          "pause 1", "added D", "send", "added E", "send"};
-
-// All a walk of kTree records when started in language lang; a whole
-// synchronisation subprocess adds a settling pause before its end trap.
+// All a walk of kTree records when started in language lang, one pause
+// before the 7th trap; a whole synchronisation subprocess adds a settling
+// pause before its end trap.
 Events treeWalk(const char* lang, bool whole = false) {
-  Events all{std::string("start LANG=") + (lang != nullptr ? lang : "") + " ORX_NAME=office"};
-  all.insert(all.end(), kTreeWalk.begin(), kTreeWalk.end());
+  Events all = {std::string("start LANG=") + (lang != nullptr ? lang : "") + " ORX_NAME=office",
+                "added A", "send", "added V1", "send", "added B", "send", "added V2", "send",
+                "added C", "send", "added V3", "send", "pause 1", "added D", "send",
+                "added E", "send"};
   if (whole) all.push_back("pause 1");
   return all;
 }
@@ -114,7 +98,6 @@ Events treeWalk(const char* lang, bool whole = false) {
 class SyncWalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    proxy_trace_level = 0;
     saved_ = sync_ops;
     sync_ops = {recordStart, recordBuild, recordSend, recordPause};
     resetWalk();
@@ -124,30 +107,15 @@ class SyncWalkTest : public ::testing::Test {
     orxdb_close();
     unsetenv("ORX_NAME");
   }
+  static void resetWalk() {
+    sending_traps = nactions = rep_count = change_rep_count = 0;
+    events.clear();
+    startFailures = 0;
+  }
   void open(const std::string& description) {
     station_.loadDatabase("office", description);
     setenv("ORX_NAME", "office", 1);
     ASSERT_NE(0, orxdb_open());
-  }
-  // Home holding n components e1 ... en.
-  static std::string flat(int n) {
-    std::string text = "element Home view.root\n";
-    for (int i = 1; i <= n; i++) {
-      std::string e = "e" + std::to_string(i);
-      text += "element " + e + " component.host\nmember " + e + " Home\n";
-    }
-    return text;
-  }
-  // The pauses of the recorded walk: the number of the element trap each
-  // came before, and its length.
-  static std::vector<std::pair<int, int>> pauses() {
-    std::vector<std::pair<int, int>> out;
-    int traps = 0;
-    for (const std::string& e : events) {
-      if (e.compare(0, 6, "added ") == 0) traps++;
-      if (e.compare(0, 6, "pause ") == 0) out.emplace_back(traps + 1, std::stoi(e.substr(6)));
-    }
-    return out;
   }
 
   Station station_;
@@ -164,15 +132,26 @@ TEST_F(SyncWalkTest, ViewsAreAnnouncedBeforeTheirContents) {
 // A pause before the 7th and the 13th trap, of 1 second for the first 200
 // pauses, then 2, 3 and at most 4.
 TEST_F(SyncWalkTest, PausesComeEverySixTrapsAndLengthen) {
-  open(flat(13));
+  std::string flat = "element Home view.root\n";
+  for (int i = 1; i <= 13; i++)
+    flat += "element e" + std::to_string(i) + " component.host\nmember e" + std::to_string(i) +
+            " Home\n";
+  open(flat);
   const struct { int before; int first, second; } schedule[] = {
       {0, 1, 1}, {198, 1, 1}, {199, 1, 2}, {399, 2, 3}, {599, 3, 4}, {600, 4, 4}, {5000, 4, 4}};
   for (const auto& s : schedule) {
+    SCOPED_TRACE("after " + std::to_string(s.before) + " pauses");
     resetWalk();
     change_rep_count = s.before;
     process_this_view("Home");
-    SCOPED_TRACE("after " + std::to_string(s.before) + " pauses");
-    EXPECT_EQ((std::vector<std::pair<int, int>>{{7, s.first}, {13, s.second}}), pauses());
+    // The pauses: the number of the element trap each came before, and its length.
+    std::vector<std::pair<int, int>> pauses;
+    int traps = 0;
+    for (const std::string& e : events) {
+      if (e.compare(0, 6, "added ") == 0) traps++;
+      if (e.compare(0, 6, "pause ") == 0) pauses.emplace_back(traps + 1, std::stoi(e.substr(6)));
+    }
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{7, s.first}, {13, s.second}}), pauses);
     EXPECT_EQ(s.before + 2, change_rep_count);
   }
 }
@@ -213,14 +192,10 @@ TEST_F(SyncWalkTest, AFailedStartIsTriedAgainAtTheNextElement) {
 
 // ---- the synchronisation subprocess ----
 
-// The status traps the receiver got: "status/reason/prog/mode/host".
+// The status traps the receiver got: "name=value ... prog priority host".
 Events statusTraps;
 
 void receiveStatusTrap(struct svc_req* rq, SVCXPRT* xprt) {
-  if (rq->rq_proc == NULLPROC) {
-    svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
-    return;
-  }
   TesselServiceMsg msg;
   if (rq->rq_proc != TESSEL_PROC_MESSAGE ||
       !svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)&msg)) {
@@ -231,8 +206,8 @@ void receiveStatusTrap(struct svc_req* rq, SVCXPRT* xprt) {
   Tessel_event d;
   while (tessel_msgNextDatum(&msg, &d) && d.type != 0)
     text += std::string(d.name) + "=" + std::string(static_cast<char*>(d.value), d.length) + " ";
-  text += std::to_string(msg.agentProg) + " " + std::to_string(msg.priority) + " " + msg.host;
-  statusTraps.push_back(text);
+  statusTraps.push_back(text + std::to_string(msg.agentProg) + " " +
+                        std::to_string(msg.priority) + " " + msg.host);
   Tessel_error status;
   memset(&status, 0, sizeof status);
   svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&status);
@@ -304,8 +279,7 @@ class SyncSubprocessTest : public SyncWalkTest {
   // Reaps pid; its exit status, or -1.
   static int reap(pid_t pid) {
     int status;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   // The events a subprocess recorded, without its pid.
   Events eventsOf(pid_t pid) const {
@@ -322,8 +296,6 @@ class SyncSubprocessTest : public SyncWalkTest {
   SVCXPRT* udp_ = nullptr;
   std::vector<pid_t> children_;
 };
-
-const char kSynched[] = "vant_register_status=synched vant_register_reason=";
 
 TEST_F(SyncSubprocessTest, RunOneAfterAnotherInTheLanguageOfTheirDatabaseThenSaySynched) {
   station_.writeData("ovi_sender.lang", "other fr_FR\noffice\n  de_DE.UTF-8 office C\n");
@@ -342,8 +314,9 @@ TEST_F(SyncSubprocessTest, RunOneAfterAnotherInTheLanguageOfTheirDatabaseThenSay
   ASSERT_TRUE(serveUntilEnded(c, 3));
   EXPECT_EQ(0, reap(c));
   EXPECT_TRUE(eventsOf(c).empty());
-  EXPECT_EQ(std::string(kSynched) + "Running 100139 1 station", statusTraps[1]);
-  EXPECT_EQ(std::string(kSynched) + "Sync : can't open db 100139 1 station", statusTraps[2]);
+  const std::string synched = "vant_register_status=synched vant_register_reason=";
+  EXPECT_EQ(synched + "Running 100139 1 station", statusTraps[1]);
+  EXPECT_EQ(synched + "Sync : can't open db 100139 1 station", statusTraps[2]);
 }
 
 }  // namespace

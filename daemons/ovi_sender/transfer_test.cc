@@ -2,6 +2,7 @@
 // against a real forked peer.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -17,8 +18,33 @@
 
 namespace {
 
-// The three pipes of one rendezvous, with the daemon's and the
-// subprocess's views of them.
+// One report received as a subprocess does (exiting on failure); the
+// message refers to the lists.
+struct Received {
+  explicit Received(Rendez* r) { Daemon::receiveReport(&msg, &list, &w1, &w2, r); }
+  TesselServiceMsg msg;
+  TesselArglist list, w1, w2;
+};
+
+int unread(int fd) {
+  int n = -1;
+  ioctl(fd, FIONREAD, &n);
+  return n;
+}
+
+// A Rendez over the given descriptors, its incoming control non-blocking.
+Rendez ends(int controlOut, int controlIn, int data) {
+  Rendez r;
+  memset(&r, 0, sizeof r);
+  r.control_out_fd = controlOut;
+  r.control_in_fd = controlIn;
+  r.data_fd = data;
+  fcntl(controlIn, F_SETFL, O_NONBLOCK);
+  return r;
+}
+
+// The three pipes of one rendezvous: parent_ is the daemon's view of them,
+// a forked child() the subprocess's.
 class TransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -26,57 +52,38 @@ class TransferTest : public ::testing::Test {
     ASSERT_EQ(0, pipe(toChild_));
     ASSERT_EQ(0, pipe(toParent_));
     ASSERT_EQ(0, pipe(data_));
-    memset(&parent_, 0, sizeof parent_);
-    parent_.control_out_fd = toChild_[1];
-    parent_.control_in_fd = toParent_[0];
-    parent_.data_fd = data_[1];
-    fcntl(parent_.control_in_fd, F_SETFL, O_NONBLOCK);
+    parent_ = ends(toChild_[1], toParent_[0], data_[1]);
   }
   void TearDown() override {
     for (int fd : {toChild_[0], toChild_[1], toParent_[0], toParent_[1], data_[0], data_[1]})
       close(fd);
   }
-  // Forks the subprocess side: body runs with the child's Rendez, and the
-  // exit status tells the test what happened.
+  // Runs body in a forked subprocess with its Rendez; it exits 0 after.
   template <typename Body>
   pid_t child(Body body) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-      Rendez r;
-      memset(&r, 0, sizeof r);
-      r.control_out_fd = toParent_[1];
-      r.control_in_fd = toChild_[0];
-      r.data_fd = data_[0];
-      fcntl(r.control_in_fd, F_SETFL, O_NONBLOCK);
+      Rendez r = ends(toParent_[1], toChild_[0], data_[0]);
       fcntl(r.data_fd, F_SETFL, O_NONBLOCK);
       body(&r);
       _exit(0);
     }
     return pid;
   }
-  int exitStatus(pid_t pid) {
+  // The child's exit status, or -1 (killed) after 20 seconds.
+  static int exitStatus(pid_t pid) {
     int status = -1;
     for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; i++) usleep(20000);
-    if (!WIFEXITED(status)) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    return WEXITSTATUS(status);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
   }
   // Waits until the child's ok_to_write byte is there, as the service loop does.
   void waitForChild() {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(parent_.control_in_fd, &set);
-    struct timeval tv = {10, 0};
-    ASSERT_EQ(1, select(parent_.control_in_fd + 1, &set, nullptr, nullptr, &tv));
-  }
-  static int unread(int fd) {
-    int n = -1;
-    ioctl(fd, FIONREAD, &n);
-    return n;
+    struct pollfd ready = {parent_.control_in_fd, POLLIN, 0};
+    ASSERT_EQ(1, poll(&ready, 1, 10000));
   }
 
   int toChild_[2], toParent_[2], data_[2];
@@ -95,12 +102,9 @@ TEST_F(TransferTest, BodiesOfEverySizeArriveIntact) {
     msg.arglistLength = size;
     TesselArglist arglist;
     arglist.setBuffer(body.data(), size, 0);
-    // The child compares what it receives with the same pattern and answers
-    // with its exit status.
     pid_t pid = child([&](Rendez* r) {
-      TesselServiceMsg got;
-      TesselArglist list, w1, w2;
-      Daemon::receiveReport(&got, &list, &w1, &w2, r);
+      Received received(r);
+      const TesselServiceMsg& got = received.msg;
       bool same = got.type == 12 && got.agentProg == 100110 && strcmp(got.host, "alpha") == 0 &&
                   got.arglistLength == size && got.argData.size >= size &&
                   (size == 0 || memcmp(got.argData.data, body.data(), size) == 0) &&
@@ -111,18 +115,12 @@ TEST_F(TransferTest, BodiesOfEverySizeArriveIntact) {
     EXPECT_EQ(1, Daemon::sendToChild(msg.image(), &arglist, &parent_));
     EXPECT_EQ(0, exitStatus(pid));
     // Every handshake byte was consumed by its reader.
-    EXPECT_EQ(0, unread(parent_.control_in_fd));
-    EXPECT_EQ(0, unread(toChild_[0]));
-    EXPECT_EQ(0, unread(data_[0]));
+    EXPECT_EQ(0, unread(parent_.control_in_fd) + unread(toChild_[0]) + unread(data_[0]));
   }
 }
 
 TEST_F(TransferTest, AHeaderInMoreThanFivePiecesIsRefused) {
-  pid_t pid = child([](Rendez* r) {
-    TesselServiceMsg got;
-    TesselArglist list, w1, w2;
-    Daemon::receiveReport(&got, &list, &w1, &w2, r);
-  });
+  pid_t pid = child([](Rendez* r) { Received{r}; });
   waitForChild();
   char byte;
   ASSERT_EQ(1, read(parent_.control_in_fd, &byte, 1));
@@ -140,22 +138,13 @@ TEST_F(TransferTest, SubprocessExitsAsEachFailureAsks) {
   // No one reads its ok_to_write: restart.
   close(toParent_[0]);
   toParent_[0] = -1;
-  pid_t pid = child([](Rendez* r) {
-    TesselServiceMsg got;
-    TesselArglist list, w1, w2;
-    Daemon::receiveReport(&got, &list, &w1, &w2, r);
-  });
-  EXPECT_EQ(1, exitStatus(pid));
-
+  EXPECT_EQ(1, exitStatus(child([](Rendez* r) { Received{r}; })));
   // Its own control descriptor is bad: no restart.
-  pid = child([](Rendez* r) {
-    TesselServiceMsg got;
-    TesselArglist list, w1, w2;
-    close(r->control_in_fd);
-    r->control_out_fd = open("/dev/null", O_WRONLY);
-    Daemon::receiveReport(&got, &list, &w1, &w2, r);
-  });
-  EXPECT_EQ(0, exitStatus(pid));
+  EXPECT_EQ(0, exitStatus(child([](Rendez* r) {
+              close(r->control_in_fd);
+              r->control_out_fd = open("/dev/null", O_WRONLY);
+              Received{r};
+            })));
 }
 
 TEST_F(TransferTest, DaemonSideFailsWithoutAReadySubprocess) {
