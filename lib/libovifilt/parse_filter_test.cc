@@ -14,16 +14,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The eight fields of a record joined by blanks.
-std::string fieldsOf(const FilterEntry* e) {
-  if (e == nullptr) return "<none>";
-  std::string out = e->keyword;
-  for (const char* f : {e->target, e->filterPriority, e->newPriority, e->action,
-                        e->dbTemplateFile, e->reportClasses, e->trapTemplateFile})
-    out += std::string(" ") + f;
-  return out;
-}
-
 // "keyword target" of every cached record, in order.
 Strings cached() {
   Strings out;
@@ -66,18 +56,18 @@ TEST_F(FilterCacheTest, RebuiltWhenModificationTimeAdvancesOnly) {
   }
 }
 
-TEST_F(FilterCacheTest, NewNameReplacesTheCacheAndAMissingFileFails) {
+TEST_F(FilterCacheTest, NewNameOrACloseRebuildsAndAMissingFileFails) {
   write("f1", "hostname one - - pass t.db\n");
   write("f2", "hostname two - - pass t.db\n");
   ASSERT_EQ(0, ovi_openfilter("f1"));
-  ASSERT_EQ(0, ovi_openfilter("f2"));
+  ASSERT_EQ(0, ovi_openfilter(dataPath("f2").c_str()));  // an absolute name as it stands
   EXPECT_EQ((Strings{"hostname two"}), cached());
-  ASSERT_EQ(0, ovi_openfilter(dataPath("f1").c_str()));  // an absolute name as it stands
-  EXPECT_EQ((Strings{"hostname one"}), cached());
+  ovi_closefilter();
+  EXPECT_EQ(nullptr, ovi_gethost("two", "hostname", &event_));
+  ASSERT_EQ(0, ovi_openfilter(dataPath("f2").c_str()));  // same name and time: the close forgot it
+  EXPECT_EQ((Strings{"hostname two"}), cached());
   EXPECT_EQ(ENOENT, ovi_openfilter("missing"));
-  EXPECT_EQ(ENOENT, ovi_openfilter(""));
   EXPECT_EQ(ENOENT, ovi_openfilter(nullptr));
-  EXPECT_EQ(nullptr, ovi_gethost("one", "hostname", &event_));  // nothing is open
 }
 
 TEST_F(FilterCacheTest, MessageOpenReportsTheFirstFailureOfARebuildOnly) {
@@ -106,70 +96,53 @@ TEST_F(FilterCacheTest, LookUpsTakeTheFirstRecordThatMatchesAndAcceptsTheClass) 
         "default y - - pass t.db\n");
   ASSERT_EQ(0, ovi_openfilter("f"));
   OVI_MessageInfo glyph = infoOf(OVI_CLASS_GLYPH_TRAP), dbmgr = infoOf(OVI_CLASS_DBMGR_TRAP);
-  EXPECT_EQ("HostName A high - pass t.db all -", fieldsOf(ovi_gethost("a", "HOSTNAME", &glyph)));
-  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &glyph)->next);  // a copy, unlinked
+  const FilterEntry* e = ovi_gethost("a", "HOSTNAME", &glyph);
+  ASSERT_NE(nullptr, e);
+  EXPECT_STREQ("high", e->filterPriority);
+  EXPECT_EQ(nullptr, e->next);  // a copy, unlinked
   EXPECT_STREQ("med", ovi_gethost("a", "hostname", &event_)->filterPriority);
   EXPECT_STREQ("low", ovi_gethost("a", "hostname", &dbmgr)->filterPriority);
   EXPECT_STREQ("x", ovi_getdefault("DEFAULT", &glyph)->target);
   EXPECT_STREQ("y", ovi_getdefault("default", &event_)->target);
   EXPECT_EQ(nullptr, ovi_getdefault("component", &event_));
   EXPECT_EQ(nullptr, ovi_gethost("ab", "hostname", &event_));
-  EXPECT_EQ(nullptr, ovi_gethost("", "hostname", &event_));
-  EXPECT_EQ(nullptr, ovi_gethost("a", "", &event_));
   EXPECT_EQ(nullptr, ovi_gethost(nullptr, "hostname", &event_));
 }
 
-TEST_F(FilterCacheTest, CloseDiscardsCacheAndLookupsFindNothing) {
-  write("f", "hostname a - - pass t.db\n");
-  ASSERT_EQ(0, ovi_openfilter("f"));
-  ovi_closefilter();
-  EXPECT_EQ(nullptr, ovi_filter_cache());
-  EXPECT_EQ(nullptr, ovi_gethost("a", "hostname", &event_));
-  ASSERT_EQ(0, ovi_openfilter("f"));  // same name, rebuilt after the close
-  EXPECT_NE(nullptr, ovi_gethost("a", "hostname", &event_));
-}
-
+// Wire values reach value2str in the receive fuzz target; the texts
+// consoles see are checked here.
 TEST(FormatTest, OperatorsPrioritiesAndValuesByType) {
-  EXPECT_STREQ("Less Than Or Equal To ", relop2str(4));
   EXPECT_STREQ("Trap ", relop2str(14));
   EXPECT_STREQ("unknown operator", relop2str(15));
-  EXPECT_STREQ("low", prio2str(1));
-  EXPECT_STREQ("med", prio2str(2));
-  EXPECT_STREQ("high", prio2str(7));
+  EXPECT_EQ("low med high", std::string(prio2str(1)) + " " + prio2str(2) + " " + prio2str(7));
   int16_t s = -5;
-  uint32_t u = 4000000000u, oid[3] = {1, 3, 6};
+  uint32_t u = 4000000000u;
   unsigned char octets[2] = {0x0a, 0xff};
   EXPECT_STREQ("-5", value2str(1, &s, 2));
   EXPECT_STREQ("4000000000", value2str(4, &u, 4));
-  EXPECT_STREQ("-294967296", value2str(3, &u, 4));
   EXPECT_STREQ("0aff", value2str(10, octets, 2));
-  EXPECT_STREQ("1.3.6", value2str(17, oid, 12));
   EXPECT_STREQ("ab", value2str(9, "ab\0cd", 5));
-  EXPECT_EQ(nullptr, value2str(23, &u, 4));
   // Long values are cut to 255 characters.
   std::vector<unsigned char> bytes(300, 0xab);
   EXPECT_EQ(255u, strlen(value2str(16, bytes.data(), 300)));
   EXPECT_EQ(255u, strlen(value2str(9, std::string(400, 't').c_str(), 400)));
-  double huge = 1e300;
-  EXPECT_EQ(255u, strlen(value2str(8, &huge, 8)));
 }
 
 TEST_F(FilterCacheTest, BaseDirIsFoundInTheServerPathOfInetdElseTheDefault) {
   const std::string def = "/opt/ZEPHline/orx";
   const struct { const char* inetd; std::string dir; } cases[] = {
-      {"", def},
       {"ovi_sender/10 tli rpc/udp wait root /usr/local/orx/agents/ovi_sender ovi_sender\n",
        "/usr/local/orx"},
-      {"ovi_sender\tdgram\t/opt/ZEPHline/orx/agents/ovi_sender\n", def},
       {"# ovi_sender is elsewhere\n/x/orx/agents/ovi_sender\n", def},  // first such line only
-      {"ftp stream tcp nowait root /usr/sbin/ftpd\n", def},
   };
   for (const auto& c : cases) {
-    if (c.inetd[0] != '\0') write("/etc/inetd.conf", c.inetd);
-    // The directory is kept once found: each case asks twice in a process of its own.
+    write("/etc/inetd.conf", c.inetd);
+    // Each case runs in a process of its own; a found directory is kept
+    // even when the file is gone.
     EXPECT_EXIT(
         {
           fprintf(stderr, "[%s]", ovi_get_ovi_installation_base_dir());
+          remove((root_ + "/etc/inetd.conf").c_str());
           fprintf(stderr, "[%s]\n", ovi_get_ovi_installation_base_dir());
           exit(0);
         },

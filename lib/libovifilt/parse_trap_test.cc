@@ -29,47 +29,27 @@ class TrapFileTest : public OviRootTest {
   }
 };
 
-TEST_F(TrapFileTest, LinesSplitAtPercentSigns) {
+TEST_F(TrapFileTest, LinesSplitAtPercentSignsAndLongLinesAreCut) {
   write("t",
         "Acme Corp%1-3,7%1.3.6.1.4.1.99\n"
         "no separator\n"
         "one%separator\n"
-        "\n"
-        "three%fields%oid%with%more\n"
+        "three%fields%oid%with%more\n" +
+            std::string(1500, 'e') + "%" + std::string(1000, '9') + "%x\n"
         "last%4%1.2");
   ASSERT_EQ(1, ovi_add_trap_file_to_cache("t"));
-  EXPECT_EQ((Strings{"Acme Corp|1-3,7|1.3.6.1.4.1.99", "||", "one||", "||",
-                     "three|fields|oid%with%more", "last|4|1.2"}),
+  // 2056 characters per read: the first read of the long line holds one "%"
+  // only and its name is cut to 1023; the rest of the line is an entry of its own.
+  EXPECT_EQ((Strings{"Acme Corp|1-3,7|1.3.6.1.4.1.99", "||", "one||", "three|fields|oid%with%more",
+                     std::string(1023, 'e') + "||", std::string(445, '9') + "||", "last|4|1.2"}),
             entriesOf("t"));
 }
 
-TEST_F(TrapFileTest, LongLinesAreCutAndTheirRestReadAsALine) {
-  write("t", std::string(1500, 'e') + "%" + std::string(1000, '9') + "%x\n");
-  ASSERT_EQ(1, ovi_add_trap_file_to_cache("t"));
-  // 2056 characters per read: the first read holds one "%" only and its
-  // name is cut to 1023; the rest of the line follows as its own entry.
-  EXPECT_EQ((Strings{std::string(1023, 'e') + "||", std::string(445, '9') + "||"}),
-            entriesOf("t"));
-}
-
-TEST_F(TrapFileTest, FileIsCachedOnceUnderItsNameAndAnUnreadableOneEmpty) {
-  write("t", "a%1%1.1\n");
-  ASSERT_EQ(1, ovi_add_trap_file_to_cache("t"));
-  write("t", "b%2%2.2\n");
-  EXPECT_EQ(1, ovi_add_trap_file_to_cache("t"));
-  EXPECT_EQ((Strings{"a|1|1.1"}), entriesOf("t"));
-  EXPECT_EQ(0, ovi_add_trap_file_to_cache("-"));
-  // An absolute name is another cache entry, read from where it points.
-  EXPECT_EQ(1, ovi_add_trap_file_to_cache(dataPath("t").c_str()));
-  EXPECT_EQ((Strings{"b|2|2.2"}), entriesOf(dataPath("t")));
-  EXPECT_EQ(0, ovi_add_trap_file_to_cache("missing"));
-  EXPECT_EQ(Strings{}, entriesOf("missing"));
-}
-
-TEST_F(TrapFileTest, SelectionAndTheCursor) {
+TEST_F(TrapFileTest, FilesAreCachedOnceByExactNameAndTheCursorWalksTheSelectedOne) {
   write("t1", "a%1%1.1\nb%2%2.2\n");
   write("t2", "c%3%3.3\n");
-  EXPECT_EQ(-1, ovi_open_trap_file("missing"));  // the cache was empty, adding failed
+  EXPECT_EQ(-1, ovi_open_trap_file("missing"));  // the cache was empty, adding failed...
+  EXPECT_EQ(Strings{}, entriesOf("missing"));    // ...yet the file is cached, empty
   ovi_free_trap_file_cache(0);
   EXPECT_EQ(0, ovi_open_trap_file("t1"));  // the cache was empty: added
   EXPECT_EQ("a|1|1.1", next());
@@ -78,56 +58,51 @@ TEST_F(TrapFileTest, SelectionAndTheCursor) {
   EXPECT_EQ("<end>", next());
   EXPECT_EQ("<end>", next());
   ASSERT_EQ(0, ovi_open_trap_file("t1"));
-  EXPECT_EQ("a|1|1.1", next());
   ovi_close_trap_file();
   EXPECT_EQ("<end>", next());
+  // A cached file is not read again; an absolute name is another entry.
+  write("t1", "x%9%9.9\n");
+  EXPECT_EQ(1, ovi_add_trap_file_to_cache("t1"));
+  EXPECT_EQ((Strings{"a|1|1.1", "b|2|2.2"}), entriesOf("t1"));
+  EXPECT_EQ(1, ovi_add_trap_file_to_cache(dataPath("t1").c_str()));
+  EXPECT_EQ((Strings{"x|9|9.9"}), entriesOf(dataPath("t1")));
+  EXPECT_EQ(0, ovi_add_trap_file_to_cache("-"));
   EXPECT_EQ(7, ovi_free_trap_file_cache(7));
   EXPECT_EQ(1, ovi_free_trap_file_cache(7));  // already empty
 }
 
-class EnterpriseListTest : public OviRootTest {
- protected:
-  static Strings names() {
-    Strings out;
-    for (unsigned i = 0; get_enp_name_from_index(i) != nullptr; i++)
-      out.push_back(get_enp_name_from_index(i));
-    return out;
-  }
-  static constexpr const char* kPath = "/opt/ZEPHline/orx/agents/enterprises.oid";
-};
+using EnterpriseListTest = OviRootTest;
 
-TEST_F(EnterpriseListTest, SortedByNameWithPseudoEnterprisesFirst) {
-  write(kPath,
-        "# enterprises\n"
-        "\"Zeta\" \"1.3.6.1.4.1.3\"\n"
-        " \"indented lines are comments\" \"1\"\n"
-        "\"  alpha\"\t\"  1.3.6.1.4.1.1\"\n"
-        "\"Mid\" \"1.3.6.1.4.1.2\"\n"
-        "\"mid\" \"1.3.6.1.4.1.4\"\n"
-        "\"No oid\"\n");
+TEST_F(EnterpriseListTest, SortedByNameAfterThePseudoEnterprisesAndKeptWhenTheFileGoes) {
+  const std::string n80(80, 'n');
+  std::string path = write("/opt/ZEPHline/orx/agents/enterprises.oid",
+                           "# enterprises\n"
+                           "\"Zeta\" \"1.3.6.1.4.1.3\"\n"
+                           " \"indented lines are comments\" \"1\"\n"
+                           "\"  alpha\"\t\"  1.3.6.1.4.1.1\"\n"
+                           "\"Mid\" \"1.3.6.1.4.1.2\"\n"
+                           "\"mid\" \"1.3.6.1.4.1.4\"\n"
+                           "\"No oid\"\n"
+                           "\"" + std::string(100, 'n') + "\" \"" + std::string(100, '1') + "\"\n");
   ASSERT_EQ(1, build_enterprise_list_cache(nullptr));
-  EXPECT_EQ((Strings{OVI_ALL_ENTERPRISE_TRAPS, OVI_STANDARD_TRAPS, "alpha", "Mid", "mid", "No oid",
-                     "Zeta"}),
-            names());
+  Strings names;
+  for (unsigned i = 0; get_enp_name_from_index(i) != nullptr; i++)
+    names.push_back(get_enp_name_from_index(i));
+  EXPECT_EQ((Strings{OVI_ALL_ENTERPRISE_TRAPS, OVI_STANDARD_TRAPS, "alpha", "Mid", "mid", n80,
+                     "No oid", "Zeta"}),
+            names);
   EXPECT_EQ(2, get_index_from_enp_name("alpha"));
   EXPECT_EQ(-1, get_index_from_enp_name("ALPHA"));
   EXPECT_STREQ("1.3.6.1.4.1.1", get_oid_from_name("alpha"));
   EXPECT_STREQ("1.3.6.1.4.1.4", get_oid_from_name("mid"));
+  EXPECT_EQ(std::string(82, '1'), get_oid_from_name(n80.c_str()));
   EXPECT_STREQ("", get_oid_from_name(OVI_STANDARD_TRAPS));
   EXPECT_STREQ("", get_oid_from_name("nobody"));
-}
-
-TEST_F(EnterpriseListTest, FieldsAreCutAndAMissingFileKeepsThePreviousList) {
-  std::string path =
-      write(kPath, "\"" + std::string(100, 'n') + "\" \"" + std::string(100, '1') + "\"\n");
-  ASSERT_EQ(1, build_enterprise_list_cache(nullptr));
-  EXPECT_EQ(std::string(80, 'n'), get_enp_name_from_index(2));
-  EXPECT_EQ(std::string(82, '1'), get_oid_from_name(get_enp_name_from_index(2)));
   remove(path.c_str());
   char message[256] = "";
   EXPECT_EQ(0, build_enterprise_list_cache(message));
   EXPECT_EQ("Unable to open the file " + path + ".\n", std::string(message));
-  EXPECT_EQ(2, get_index_from_enp_name(std::string(80, 'n').c_str()));
+  EXPECT_EQ(2, get_index_from_enp_name("alpha"));
   free_enterprise_list_cache();
   EXPECT_EQ(nullptr, get_enp_name_from_index(0));
 }

@@ -1,16 +1,16 @@
 // Test support: a fresh temporary OVI_ROOT per test with the data directory
-// in it, helpers to write files there, and a reset of the readers'
-// process-wide state so that tests do not see each other's caches.
+// in it, helpers for files there, and a reset of the readers' process-wide
+// state so that tests do not see each other's caches.
 #ifndef LIB_LIBOVIFILT_TEST_ROOT_H_
 #define LIB_LIBOVIFILT_TEST_ROOT_H_
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "data_file.h"
@@ -26,9 +26,8 @@ class OviRootTest : public ::testing::Test {
     char tmpl[] = "/tmp/ovifilt_test.XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     root_ = tmpl;
-    setenv("OVI_ROOT", root_.c_str(), 1);
-    std::filesystem::create_directories(dataDir());
-    resetReaders();
+    setenv("OVI_ROOT", tmpl, 1);
+    std::filesystem::create_directories(dataPath(""));
   }
 
   void TearDown() override {
@@ -38,7 +37,8 @@ class OviRootTest : public ::testing::Test {
     std::filesystem::remove_all(root_, ec);
   }
 
-  // Closes every reader and forgets the names the filter opens remember.
+  // Closes every reader and forgets the names the filter opens remember, so
+  // that the next test starts afresh.
   static void resetReaders() {
     char message[256];
     ovi_openfilter("");
@@ -52,16 +52,22 @@ class OviRootTest : public ::testing::Test {
     free_enterprise_list_cache();
   }
 
-  std::string dataDir() const { return tessel_path(OVI_DATA_DIR); }
-  std::string dataPath(const std::string& name) const { return dataDir() + "/" + name; }
+  std::string dataPath(const std::string& name) const {
+    return tessel_path(OVI_DATA_DIR) + "/" + name;
+  }
 
   // Writes a file of the data directory (or, for a name beginning with "/",
-  // below the root) with the given content.
+  // below the root) and returns its path.
   std::string write(const std::string& name, const std::string& content) const {
     std::string path = name[0] == '/' ? root_ + name : dataPath(name);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     return path;
+  }
+
+  static std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
   // Gives a file an exact modification time, so that tests need not sleep.

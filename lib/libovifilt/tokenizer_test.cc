@@ -27,35 +27,23 @@ std::string tokensOf(const std::string& text) {
   return out;
 }
 
-TEST(TokenizerTest, SeparatorsQuotesCommentsAndTheEndOfFile) {
-  const struct { const char* text; const char* tokens; } cases[] = {
+TEST(TokenizerTest, SeparatorsQuotesCommentsTheEndOfFileAndLongTokens) {
+  const struct { std::string text, tokens; } cases[] = {
       // A token ended by its newline ends the record; one ended by a blank
       // does not, and the newline skipped before the end sets the flag.
       {"  alpha\tbeta\n\n   gamma \n", "[alpha] [beta]/ [gamma] []/"},
       // Quotes keep blanks, newlines and '#'; doubled quotes stand for one;
       // the character after a closing quote begins the next token.
-      {"\"a b\" c\n", "[a b] [c]/ []"},
       {"\"\"\" b \"\"\"\n", "[\" b \"] []/"},
       {"ab\" c#d\ne\"\n", "[ab c#d\ne] []/"},
       {"\"ab\"cd\n", "[ab] [cd]/ []"},
-      {"\"\" x\n", "[] [x]/ []"},
-      {"\"a\"\nb\n", "[a] [b]/ []"},  // a quoted token before a newline goes on
       // A comment runs to its line end without ending the token it is in.
-      {"# only a comment\na b\n", "[a] [b]/ []"},
       {"ab#rest of line\ncd e\n", "[abcd] [e]/ []"},
-      {"x # note\ny\n", "[x] [y]/ []"},
       // The end of the file discards an unfinished token.
       {"a b", "[a] []"},
-      {"\"unterminated quote\n", "[]/"},
-      {"\"q\"", "[q] []"},
+      {std::string(5000, 'x') + " y\n", "[" + std::string(1023, 'x') + "] [y]/ []"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.tokens, tokensOf(c.text)) << c.text;
-}
-
-TEST(TokenizerTest, LongTokenIsCutTo1023Characters) {
-  EXPECT_EQ("[" + std::string(1023, 'x') + "] [y]/ []", tokensOf(std::string(5000, 'x') + " y\n"));
-  EXPECT_EQ("[" + std::string(1023, 'q') + "] []/",
-            tokensOf("\"" + std::string(3000, 'q') + "\"\n"));
+  for (const auto& c : cases) EXPECT_EQ(c.tokens, tokensOf(c.text)) << c.text.substr(0, 40);
 }
 
 // Records of the filter file format, read through the uncached reader: each
@@ -70,9 +58,8 @@ class RecordTest : public OviRootTest {
     for (int i = 0; i < OVI_FILTER_FIELDS; i++) fields[i] = buffers[i];
     Strings out;
     for (int r; (r = ovi_getLine(fields)) != -1 && out.size() < 100;) {
-      std::string line = std::to_string(r) + " " + buffers[0];
-      for (int i = 1; i < OVI_FILTER_FIELDS; i++) line += std::string("|") + buffers[i];
-      out.push_back(line);
+      out.push_back(std::to_string(r) + " " + buffers[0]);
+      for (int i = 1; i < OVI_FILTER_FIELDS; i++) out.back() += std::string("|") + buffers[i];
     }
     ovi_close_uncached_filter();
     return out;
@@ -84,17 +71,16 @@ TEST_F(RecordTest, RecordsEndAtANewlineOrTheirEighthField) {
       // A newline ends a record and clears the fields after its last.
       {"\n# comment\ndefault x - - pass t\n\nhostname alpha low\n",
        {"1 default|x|-|-|pass|t||", "1 hostname|alpha|low|||||"}},
-      // Trailing blanks, a comment or a quote carry the record on.
+      // Trailing blanks, a comment or a quote carry the record on; a ninth
+      // token begins the next record.
       {"hostname alpha low high pass t.db   \nall - a b c d e f\n",
        {"0 hostname|alpha|low|high|pass|t.db|all|-", "1 a|b|c|d|e|f||"}},
       {"a b # note\nc \"d\"\ne\n", {"1 a|b|c|d|e|||"}},
-      {"1 2 3 4 5 6 7 8 9 10\n", {"0 1|2|3|4|5|6|7|8", "1 9|10||||||"}},
       // The last record is lost without its newline.
       {"hostname a - - pass t\nhostname b - - pass t", {"1 hostname|a|-|-|pass|t||"}},
-      {"", {}},
       {std::string(600, 'k') + " b\n", {"1 " + std::string(256, 'k') + "|b||||||"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.records, records(c.content)) << c.content;
+  for (const auto& c : cases) EXPECT_EQ(c.records, records(c.content)) << c.content.substr(0, 40);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
@@ -26,7 +25,7 @@ TEST(TrapLimitsTest, ClassSelectorsAreKnownTextsComparedWholeWithoutRegardToCase
   const struct { const char* text; int mask; } cases[] = {
       {"all", 11}, {"events", 1}, {"traps", 2}, {"glyphs", 8}, {"EVENTS,TRAPS", 3},
       {"events,glyphs", 9}, {"traps,glyphs", 10}, {"events, traps", 0}, {"traps,events", 0},
-      {"", 0}, {nullptr, 0}};
+      {nullptr, 0}};
   for (const auto& c : cases)
     EXPECT_EQ(c.mask, decide_event_or_trap(c.text)) << (c.text ? c.text : "null");
 }
@@ -49,9 +48,8 @@ TEST(TrapLimitsTest, NumbersAndRangesWrapToSigned16Bits) {
 
 TEST(TrapLimitsTest, NumberWithinListAndAt80RangesTheRestIsIgnored) {
   const struct { int number; const char* list; int within; } cases[] = {
-      {12345, "All", 1}, {12345, "all", 1}, {12345, "-", 1}, {12345, "none", 1},
-      {4, "0-3,5", 0},   {4, "4", 1},       {6, "5 - 7", 0}, {7, "5 - 7", 1},
-      {40000, "40000", 0}, {40000 - 65536, "40000", 1},  // the bound wrapped negative
+      {12345, "All", 1}, {12345, "-", 1}, {12345, "none", 1}, {4, "0-3,5", 0}, {4, "4", 1},
+      {6, "5 - 7", 0}, {40000, "40000", 0}, {40000 - 65536, "40000", 1},  // the bound wrapped
   };
   for (const auto& c : cases) EXPECT_EQ(c.within, is_trap_no_okay(c.number, c.list)) << c.list;
   std::string list;
@@ -60,67 +58,59 @@ TEST(TrapLimitsTest, NumberWithinListAndAt80RangesTheRestIsIgnored) {
   EXPECT_EQ(0, is_trap_no_okay(80, list.c_str()));
 }
 
-class PassTest : public OviRootTest {
- protected:
-  void SetUp() override {
-    OviRootTest::SetUp();
-    write("traps.lst",
-          "---Standard Traps---------%0-3,5%\n"
-          "Acme Corp%10-20%1.3.6.1.4.1.99\n"
-          "Other%All%1.3.6.1.4.1.7\n");
-    write("all.lst", "---All Enterprise Traps------%100%\n");
-    ASSERT_EQ(1, ovi_add_trap_file_to_cache("traps.lst"));
-    ASSERT_EQ(1, ovi_add_trap_file_to_cache("all.lst"));
-  }
-  static OVI_MessageInfo info(int cls, int type = 0, int number = 0, const char* enterprise = "") {
-    OVI_MessageInfo info{};
-    info.reportClass = static_cast<int16_t>(cls);
-    info.trapType = type;
-    info.trapNumber = number;
-    snprintf(info.enterprise, sizeof info.enterprise, "%s", enterprise);
-    return info;
-  }
-  static int passEnterprise(const char* file, int number, const char* enterprise) {
-    OVI_MessageInfo i = info(OVI_CLASS_TRAP, OVI_TRAP_ENTERPRISE, number, enterprise);
-    return pass_event_or_trap("traps", file, &i);
-  }
-};
+using PassTest = OviRootTest;
 
-TEST_F(PassTest, ClassesDecideForEventsGlyphsAndDatabaseTraps) {
-  OVI_MessageInfo event = info(OVI_CLASS_EVENT), glyph = info(OVI_CLASS_GLYPH_TRAP);
-  OVI_MessageInfo dbmgr = info(OVI_CLASS_DBMGR_TRAP);
-  OVI_MessageInfo t = info(OVI_CLASS_TRAP, OVI_TRAP_GENERIC, 1);
-  // The trap file is not consulted for events and glyphs, even an unreadable one.
-  EXPECT_EQ(1, pass_event_or_trap("events", "unreadable", &event));
-  EXPECT_EQ(0, pass_event_or_trap("events", "-", &t));
-  EXPECT_EQ(1, pass_event_or_trap("events,glyphs", "unreadable", &glyph));
-  EXPECT_EQ(0, pass_event_or_trap("traps", "-", &glyph));
-  EXPECT_EQ(1, pass_event_or_trap("bogus", "unreadable", &dbmgr));
-  EXPECT_EQ(0, pass_event_or_trap("events, traps", "-", &event));
-  EXPECT_EQ(1, pass_event_or_trap("traps", "-", &t));
-  EXPECT_EQ(1, pass_event_or_trap("traps", "", &t));
-  EXPECT_EQ(0, pass_event_or_trap("traps", "-", nullptr));
-}
-
-TEST_F(PassTest, TrapsPassOnlyWhatTheirTrapFileLists) {
-  // Generic traps use the standard entries only.
-  OVI_MessageInfo t4 = info(OVI_CLASS_TRAP, OVI_TRAP_GENERIC, 4, "1.3.6.1.4.1.7");
-  OVI_MessageInfo t5 = info(OVI_CLASS_TRAP, OVI_TRAP_GENERIC, 5);
-  EXPECT_EQ(0, pass_event_or_trap("all", "traps.lst", &t4));  // not "Other%All"
-  EXPECT_EQ(1, pass_event_or_trap("all", "traps.lst", &t5));
-  EXPECT_EQ(0, pass_event_or_trap("traps", "all.lst", &t5));
-  // Enterprise traps match their identifier or the all-enterprises label.
-  EXPECT_EQ(1, passEnterprise("traps.lst", 15, "1.3.6.1.4.1.99"));
-  EXPECT_EQ(0, passEnterprise("traps.lst", 21, "1.3.6.1.4.1.99"));
-  EXPECT_EQ(1, passEnterprise("traps.lst", 9999, "1.3.6.1.4.1.7"));
-  EXPECT_EQ(0, passEnterprise("traps.lst", 1, "1.3.6.1.4.1.5"));
-  EXPECT_EQ(0, passEnterprise("traps.lst", 15, "1.3.6.1.4.1.9"));
-  EXPECT_EQ(1, passEnterprise("all.lst", 100, "1.2.3"));
-  EXPECT_EQ(0, passEnterprise("all.lst", 101, "1.2.3"));
-  // A file that is not cached, or could not be read, passes no trap.
-  EXPECT_EQ(0, pass_event_or_trap("traps", "not-cached.lst", &t5));
+TEST_F(PassTest, ClassesAndTrapFilesDecideWhatARecordAppliesTo) {
+  write("traps.lst",
+        "---Standard Traps---------%0-3,5%\n"
+        "Acme Corp%10-20%1.3.6.1.4.1.99\n"
+        "Other%All%1.3.6.1.4.1.7\n");
+  write("all.lst", "---All Enterprise Traps------%100%\n");
+  ASSERT_EQ(1, ovi_add_trap_file_to_cache("traps.lst"));
+  ASSERT_EQ(1, ovi_add_trap_file_to_cache("all.lst"));
   ASSERT_EQ(0, ovi_add_trap_file_to_cache("missing.lst"));
-  EXPECT_EQ(0, pass_event_or_trap("traps", "missing.lst", &t5));
+  const int kEvent = OVI_CLASS_EVENT, kGlyph = OVI_CLASS_GLYPH_TRAP, kDb = OVI_CLASS_DBMGR_TRAP,
+            kTrap = OVI_CLASS_TRAP, kGen = OVI_TRAP_GENERIC, kEnt = OVI_TRAP_ENTERPRISE;
+  const struct {
+    int cls, type, number;
+    const char *enterprise, *selector, *file;
+    int pass;
+  } cases[] = {
+      // Events, glyph-state and database traps go by the selector alone,
+      // whatever the trap file.
+      {kEvent, 0, 0, "", "events", "unreadable", 1},
+      {kTrap, kGen, 1, "", "events", "-", 0},
+      {kGlyph, 0, 0, "", "events,glyphs", "unreadable", 1},
+      {kGlyph, 0, 0, "", "traps", "-", 0},
+      {kDb, 0, 0, "", "bogus", "unreadable", 1},
+      {kEvent, 0, 0, "", "events, traps", "-", 0},
+      {kTrap, kGen, 1, "", "traps", "-", 1},
+      {kTrap, kGen, 1, "", "traps", "", 1},
+      // Generic traps use the standard entries only.
+      {kTrap, kGen, 4, "1.3.6.1.4.1.7", "all", "traps.lst", 0},
+      {kTrap, kGen, 5, "", "all", "traps.lst", 1},
+      {kTrap, kGen, 5, "", "traps", "all.lst", 0},
+      // Enterprise traps match their whole identifier or the all-enterprises label.
+      {kTrap, kEnt, 15, "1.3.6.1.4.1.99", "traps", "traps.lst", 1},
+      {kTrap, kEnt, 21, "1.3.6.1.4.1.99", "traps", "traps.lst", 0},
+      {kTrap, kEnt, 9999, "1.3.6.1.4.1.7", "traps", "traps.lst", 1},
+      {kTrap, kEnt, 15, "1.3.6.1.4.1.9", "traps", "traps.lst", 0},
+      {kTrap, kEnt, 100, "1.2.3", "traps", "all.lst", 1},
+      {kTrap, kEnt, 101, "1.2.3", "traps", "all.lst", 0},
+      // A file that is not cached, or could not be read, passes no trap.
+      {kTrap, kGen, 5, "", "traps", "not-cached.lst", 0},
+      {kTrap, kGen, 5, "", "traps", "missing.lst", 0},
+  };
+  for (const auto& c : cases) {
+    OVI_MessageInfo info{};
+    info.reportClass = static_cast<int16_t>(c.cls);
+    info.trapType = c.type;
+    info.trapNumber = c.number;
+    snprintf(info.enterprise, sizeof info.enterprise, "%s", c.enterprise);
+    EXPECT_EQ(c.pass, pass_event_or_trap(c.selector, c.file, &info))
+        << c.cls << " " << c.number << " " << c.enterprise << " " << c.selector << " " << c.file;
+  }
+  EXPECT_EQ(0, pass_event_or_trap("traps", "-", nullptr));
 }
 
 }  // namespace

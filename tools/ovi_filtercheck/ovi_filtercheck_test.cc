@@ -3,9 +3,6 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,22 +12,16 @@ namespace {
 
 struct Outcome {
   int status;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 class FilterCheckTest : public OviRootTest {
  protected:
   Outcome run(const std::string& args) {
     std::string out = root_ + "/out", err = root_ + "/err";
-    std::string cmd =
-        "timeout 60 " + std::string(OVI_FILTERCHECK_BIN) + " " + args + " >" + out + " 2>" + err;
-    int rc = system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read(out), read(err)};
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int rc = system(("timeout 60 " + std::string(OVI_FILTERCHECK_BIN) + " " + args + " >" + out +
+                     " 2>" + err).c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, contents(out), contents(err)};
   }
   // How the checker shows record n with its eight fields.
   static std::string record(int n, const std::vector<std::string>& fields) {
@@ -92,7 +83,7 @@ TEST_F(FilterCheckTest, HostLookUpPerReportKind) {
   write("f",
         "hostname other - - pass t.db\n"
         "HOSTNAME Alpha low - pass t.db events\n"
-        "default x - - drop t.db all\n");
+        "default x - - drop t.db glyphs\n");
   Outcome r = run("f alpha");
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_TRUE(has(r.out,
@@ -101,10 +92,8 @@ TEST_F(FilterCheckTest, HostLookUpPerReportKind) {
                   "  glyph-state traps: no hostname record; default record 3 (drop)\n"
                   "  database-manager traps: hostname record 2 (pass)\n"))
       << r.out;
-  write("g", "hostname other - - pass t.db\n");
-  r = run("g alpha");
-  EXPECT_TRUE(has(r.out, "  event reports: no hostname record and no default record (dropped)\n"))
-      << r.out;
+  EXPECT_TRUE(has(run("f nobody").out,
+                  "  event reports: no hostname record and no default record (dropped)\n"));
 }
 
 TEST_F(FilterCheckTest, MissingFileAndUsage) {
@@ -114,18 +103,16 @@ TEST_F(FilterCheckTest, MissingFileAndUsage) {
   EXPECT_EQ("ovi_filtercheck: cannot open filter file " + dataPath("nofile") +
                 ": No such file or directory\n",
             r.err);
-
   for (const char* help : {"--help", "-h"}) {
     r = run(help);
-    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0, r.status) << help;
     EXPECT_TRUE(has(r.out, "Usage: ovi_filtercheck")) << help;
   }
-
-  for (const char* bad : {"", "a b c", "--bogus f"}) {
+  for (const char* bad : {"", "a b c", "--bogus f", "--schemas extra"}) {
     r = run(bad);
     EXPECT_EQ(2, r.status) << bad;
     EXPECT_EQ(0u, r.err.rfind("ovi_filtercheck: ", 0)) << bad;
-    EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << bad;
+    EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << bad;  // one line
   }
 }
 
@@ -138,12 +125,10 @@ TEST_F(FilterCheckTest, SchemasPrintsTheTablesTheDaemonWouldLoad) {
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_TRUE(has(r.out, "Object: component.router\n")) << r.out;
   EXPECT_TRUE(has(r.out, "adminState")) << r.out;
-
   write("/etc/opt/ZEPHline/orx/orx.conf", "# no schema entry\n");
   r = run("--schemas");
   EXPECT_EQ(1, r.status);
   EXPECT_EQ(0u, r.err.rfind("ovi_filtercheck: ", 0)) << r.err;
-  EXPECT_EQ(2, run("--schemas extra").status);
 }
 
 }  // namespace
