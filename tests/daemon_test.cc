@@ -184,7 +184,11 @@ TEST_F(DaemonTest, RegistryReplacesDeletesRestartsAndReaps) {
   EXPECT_TRUE(daemon_.waitForOutput("subprocess " + std::to_string(s1) +
                                     " terminated, exit code 0\n", 10));
 
-  // SIGUSR2: the subprocess ends with status 1 and is started again.
+  // SIGUSR2: the subprocess ends with status 1 and is started again.  Sent
+  // once it waits for reports: before its handlers are set, the signal's
+  // default action would end it as a kill, which is not restarted.
+  ASSERT_TRUE(daemon_.waitForOutput("[" + std::to_string(s2) +
+                                    "] ovi_sender: calling select(2) for ready_to_read", 10));
   ASSERT_EQ(0, kill(s2, SIGUSR2));
   ASSERT_TRUE(waitUntil([&] { now = liveChildren(d); return now.size() == 1 && !now.count(s2); },
                         10));
