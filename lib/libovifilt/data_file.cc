@@ -13,13 +13,10 @@ std::string ovi_data_file_path(const char* name) {
   return tessel_path(OVI_DATA_DIR) + "/" + name;
 }
 
-int ovi_open_data_file(const char* name, FilePtr* out) {
+int ovi_open_data_file(const char* name, FilePtr* out, int* fd) {
   out->reset();
   if (name == nullptr || name[0] == '\0') return ENOENT;
-  FILE* fp = fopen(ovi_data_file_path(name).c_str(), "r");
-  if (fp == nullptr) return errno != 0 ? errno : ENOENT;
-  out->reset(fp);
-  return 0;
+  return tessel_open_text_file(ovi_data_file_path(name).c_str(), out, fd);
 }
 
 void ovi_copy_cut(char* dst, const char* src, size_t max) {

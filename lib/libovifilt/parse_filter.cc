@@ -121,6 +121,8 @@ char* value2str(unsigned int type, const void* value, unsigned int length) {
 // --- Records and the cache ---
 
 static FilePtr ffp;
+// The descriptor under ffp, for the status of the open file; closed with it.
+static int ffd = -1;
 static FilterEntry* filter_file_cache;
 static FilterEntry* filter_file_cache_last;
 static time_t last_time_filter_file_modified;
@@ -179,6 +181,9 @@ static int copyEntry(FilterEntry* slot, const FilterEntry* e) {
 int getFilterLine(char* const fields[OVI_FILTER_FIELDS]) {
   for (int i = 0; i < OVI_FILTER_FIELDS; i++) {
     ovi_copy_cut(fields[i], getToken(ffp.get()), OVI_FILTER_FIELD_SIZE - 1);
+    // Nothing but blank lines and comments before the end: no record, even
+    // though the newline last read leaves the end-of-record flag set.
+    if (i == 0 && fields[0][0] == '\0' && getTokenEof()) return -1;
     if (i == OVI_FILTER_FIELDS - 1) break;
     if (getTokenEor()) {
       for (int j = i + 1; j < OVI_FILTER_FIELDS; j++) fields[j][0] = '\0';
@@ -247,11 +252,13 @@ void ovi_closefilter() {
 // not open, read its status, rebuild the cache when it is newer.
 static int openAndRefresh(const char* name) {
   if (ffp == nullptr) {
-    int err = ovi_open_data_file(name, &ffp);
+    int err = ovi_open_data_file(name, &ffp, &ffd);
     if (err != 0) return err;
   }
+  // The open file may have grown past the bound since it was opened.
   struct stat st;
-  if (fstat(fileno(ffp.get()), &st) != 0) return errno;
+  int err = tessel_check_text_file(ffd, &st);
+  if (err != 0) return err;
   if (last_time_filter_file_modified < st.st_mtime) {
     free_filter_file_cache();
     build_filter_file_cache();
@@ -316,7 +323,7 @@ const FilterEntry* ovi_getdefault(const char* keyword, const OVI_MessageInfo* in
 
 int ovi_open_uncached_filter(const char* name) {
   ffp.reset();
-  int err = ovi_open_data_file(name, &ffp);
+  int err = ovi_open_data_file(name, &ffp, &ffd);
   if (err == 0) setTokenEof(0);
   return err;
 }
@@ -328,8 +335,8 @@ void ovi_close_uncached_filter() { ffp.reset(); }
 const char* ovi_get_ovi_installation_base_dir() {
   static const char kDefault[] = "/opt/ZEPHline/orx";
   if (installation_base_dir != nullptr) return installation_base_dir;
-  FilePtr fp(fopen(tessel_path("/etc/inetd.conf").c_str(), "r"));
-  if (fp == nullptr) return kDefault;
+  FilePtr fp;
+  if (tessel_open_text_file(tessel_path("/etc/inetd.conf").c_str(), &fp) != 0) return kDefault;
   char line[1024];
   while (fgets(line, sizeof line, fp.get()) != nullptr) {
     if (strstr(line, "ovi_sender") == nullptr) continue;

@@ -48,7 +48,8 @@ enum { OVI_FILTER_FIELDS = 8, OVI_FILTER_FIELD_SIZE = 257 };
 // at least OVI_FILTER_FIELD_SIZE bytes, each token cut to 256 characters;
 // fields after a record's last are set empty.  Returns 1 for a record ended
 // by a newline, 0 for a record of eight fields (what follows is not looked
-// at), -1 at the end of the file (no record).
+// at), -1 at the end of the file (no record: nothing but blank lines and
+// comments was left).
 int getFilterLine(char* const fields[OVI_FILTER_FIELDS]);
 // The same, under the name other modules use.
 int ovi_getLine(char* const fields[OVI_FILTER_FIELDS]);

@@ -133,6 +133,7 @@ TEST_F(FilterCacheTest, BaseDirIsFoundInTheServerPathOfInetdElseTheDefault) {
   const struct { const char* inetd; std::string dir; } cases[] = {
       {"ovi_sender/10 tli rpc/udp wait root /usr/local/orx/agents/ovi_sender ovi_sender\n",
        "/usr/local/orx"},
+      {"ovi_sender\tdgram\t/srv/orx/agents/ovi_sender\n", "/srv/orx"},
       {"# ovi_sender is elsewhere\n/x/orx/agents/ovi_sender\n", def},  // first such line only
   };
   for (const auto& c : cases) {

@@ -59,8 +59,8 @@ int ovi_verify_ovi_field_in_file(const char* path, char* message) {
   char scratch[OVI_MESSAGE_SIZE];
   if (message == nullptr) message = scratch;
   if (path == nullptr) path = "";
-  FilePtr fp(fopen(path, "r"));
-  if (fp == nullptr) {
+  FilePtr fp;
+  if (tessel_open_text_file(path, &fp) != 0) {
     snprintf(message, OVI_MESSAGE_SIZE, "Cannot open file %s", path);
     return 1;
   }

@@ -204,16 +204,14 @@ static void setMessage(char* message, const char* text) {
 int build_enterprise_list_cache(char* message) {
   std::string path = tessel_path((std::string(ovi_get_ovi_installation_base_dir()) +
                                   "/agents/enterprises.oid").c_str());
-  FILE* fp = fopen(path.c_str(), "r");
-  if (fp == nullptr) {
+  if (tessel_open_text_file(path.c_str(), &enterprise_fp) != 0) {
     if (message != nullptr) snprintf(message, 256, "Unable to open the file %s.\n", path.c_str());
     return 0;
   }
-  enterprise_fp.reset(fp);
   free_enterprise_list_cache();
 
   char line[2048];
-  while (fgets(line, sizeof line, fp) != nullptr) {
+  while (fgets(line, sizeof line, enterprise_fp.get()) != nullptr) {
     if (line[0] != '"') continue;
     EnterpriseRecord* record = new (std::nothrow) EnterpriseRecord;
     if (record == nullptr) {

@@ -76,6 +76,10 @@ TEST_F(RecordTest, RecordsEndAtANewlineOrTheirEighthField) {
       {"hostname alpha low high pass t.db   \nall - a b c d e f\n",
        {"0 hostname|alpha|low|high|pass|t.db|all|-", "1 a|b|c|d|e|f||"}},
       {"a b # note\nc \"d\"\ne\n", {"1 a|b|c|d|e|||"}},
+      // Blank lines and comments at the end of the file make no record.
+      {"default x - - pass t\n\n", {"1 default|x|-|-|pass|t||"}},
+      {"default x - - pass t\n# the end\n  \n", {"1 default|x|-|-|pass|t||"}},
+      {"\n\n", {}},
       // The last record is lost without its newline.
       {"hostname a - - pass t\nhostname b - - pass t", {"1 hostname|a|-|-|pass|t||"}},
       {std::string(600, 'k') + " b\n", {"1 " + std::string(256, 'k') + "|b||||||"}},

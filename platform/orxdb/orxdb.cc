@@ -1,6 +1,7 @@
 #include "orxdb/orxdb.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -108,6 +109,31 @@ struct Reader {
 
 Reader* reader = nullptr;
 uint64_t lastSerial = 0;
+
+// Which file ORX_NAME's path named when this process last opened the
+// database or looked at the path: a refresh acts only when that changes.  An
+// open file keeps its inode, so a file put in its place always differs.
+struct FileIdentity {
+  bool known = false;
+  bool present = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+
+  static FileIdentity of(const struct stat* st) {
+    FileIdentity id;
+    id.known = true;
+    id.present = st != nullptr;
+    if (st != nullptr) {
+      id.dev = st->st_dev;
+      id.ino = st->st_ino;
+    }
+    return id;
+  }
+  bool operator==(const FileIdentity& o) const {
+    return known == o.known && present == o.present && dev == o.dev && ino == o.ino;
+  }
+};
+FileIdentity lastSeen;
 
 // Connections inherited from a parent process, kept reachable and never used.
 std::vector<sqlite3*> inheritedConnections;
@@ -371,18 +397,37 @@ int orxdb_open(void) {
   }
   r->firstSerial = lastSerial + 1;
   std::string detail;
-  int error = orxdb_connect(name, 0, &r->conn, &detail);
+  struct stat st;
+  int error = orxdb_connect(name, 0, &r->conn, &detail, &st);
   if (error != ORX_OK) {
     delete r;
     orx_error = error;
     return 0;
   }
+  lastSeen = FileIdentity::of(&st);
   // Without the file there is no counter, and every read is a transaction.
   if (sqlite3_file_control(r->conn.get(), "main", SQLITE_FCNTL_FILE_POINTER, &r->file) !=
       SQLITE_OK)
     r->file = nullptr;
   reader = r;
   return 1;
+}
+
+int orxdb_refresh(void) {
+  bool open = reader != nullptr && !reader->inherited;
+  const char* name = getenv("ORX_NAME");
+  if (name == nullptr || !orxdb_validName(name)) return open;
+  struct stat st;
+  FileIdentity now = FileIdentity::of(stat(orxdb_path(name).c_str(), &st) == 0 ? &st : nullptr);
+  if (now == lastSeen) return open;
+  // Taken before trying, so that a file that cannot be opened is tried
+  // again only once it changes, not at every call.
+  lastSeen = now;
+  if (!now.present) {
+    orxdb_close();
+    return 0;
+  }
+  return orxdb_open();
 }
 
 int orxdb_read(const char* name, orxdb_buffer* buffer) {

@@ -97,6 +97,14 @@ int orxdb_open(void);
 // Closes the open database, if any, and releases the library's storage.
 void orxdb_close(void);
 
+// Keeps the open database the one that ORX_NAME names now: when its file was
+// replaced since it was opened (dropped and loaded again, or another file
+// renamed over it) the database is opened anew; when it was removed, it is
+// closed (reads fail with ORX_ENOTOPEN) until a file of that name appears.
+// Costs one status call while nothing changed: a long-running reader calls
+// it once per unit of work.  Non-zero when a database is open afterwards.
+int orxdb_refresh(void);
+
 // Fills *buffer with the element `name`.  Non-zero when it exists; 0 with
 // orx_error set otherwise (ORX_ENOTFOUND when there is no such element), and
 // then *buffer is marked unfilled.  Ends the validity of earlier property texts.

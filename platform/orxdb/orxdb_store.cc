@@ -138,7 +138,8 @@ int orxdb_exec(sqlite3* db, const char* sql, std::string* detail) {
   return rc;
 }
 
-int orxdb_connect(const char* name, int writable, OrxdbConn* conn, std::string* detail) {
+int orxdb_connect(const char* name, int writable, OrxdbConn* conn, std::string* detail,
+                  struct stat* file) {
   if (!orxdb_validName(name)) {
     *detail = "bad database name";
     return ORX_ENONAME;
@@ -149,6 +150,11 @@ int orxdb_connect(const char* name, int writable, OrxdbConn* conn, std::string* 
     *detail = errno == ENOENT ? "no database " + std::string(name) : path + ": " + strerror(errno);
     return errno == ENOENT ? ORX_ENODB : ORX_EBADDB;
   }
+  if (!S_ISREG(st.st_mode)) {
+    *detail = path + ": not a regular file";
+    return ORX_EBADDB;
+  }
+  if (file != nullptr) *file = st;
   sqlite3* db = nullptr;
   int flags = writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);

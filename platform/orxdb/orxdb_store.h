@@ -11,6 +11,7 @@
 #define PLATFORM_ORXDB_ORXDB_STORE_H_
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -84,9 +85,12 @@ std::string orxdb_dirPath();
 std::string orxdb_path(const char* name);
 
 // Opens the existing database `name`: read-only unless `writable`.  Checks
-// that the file is a management database.  Returns ORX_OK with *conn holding
-// the connection, or an ORX_E* number with *detail saying why.
-int orxdb_connect(const char* name, int writable, OrxdbConn* conn, std::string* detail);
+// that the file is a regular file (a FIFO or a device would hold the opener)
+// and a management database.  Returns ORX_OK with *conn holding the
+// connection, or an ORX_E* number with *detail saying why.  With `file`, it
+// receives the status of the file the name stood for when it was opened.
+int orxdb_connect(const char* name, int writable, OrxdbConn* conn, std::string* detail,
+                  struct stat* file = nullptr);
 
 // Result of orxdb_install.
 enum OrxdbInstall { ORXDB_INSTALLED, ORXDB_EXISTS, ORXDB_INSTALL_FAILED };

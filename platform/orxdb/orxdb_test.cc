@@ -1,7 +1,9 @@
 #include "orxdb/orxdb.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <string>
@@ -202,7 +204,9 @@ TEST_F(OrxdbRootTest, OpenNeedsAnExistingManagementDatabase) {
   ASSERT_EQ("", load("good", "element Home view.root\n"));
   std::ofstream(std::string(orxdb_dir()) + "/db.junk") << "not a database\n";
   const struct { const char* name; int error; } bad[] = {
-      {"../etc", ORX_ENONAME}, {"missing", ORX_ENODB}, {"junk", ORX_EBADDB}};
+      {"../etc", ORX_ENONAME}, {"missing", ORX_ENODB}, {"junk", ORX_EBADDB}, {"fifo", ORX_EBADDB}};
+  // A FIFO would hold the opener until a writer came.
+  ASSERT_EQ(0, mkfifo((std::string(orxdb_dir()) + "/db.fifo").c_str(), 0644));
   for (const auto& c : bad) {
     ASSERT_NE(0, open("good"));
     EXPECT_EQ(0, open(c.name)) << c.name;
@@ -210,6 +214,36 @@ TEST_F(OrxdbRootTest, OpenNeedsAnExistingManagementDatabase) {
     EXPECT_EQ(0, orxdb_read("Home", &b));  // a failed open leaves nothing open
     EXPECT_EQ(ORX_ENOTOPEN, orx_error);
   }
+}
+
+TEST_F(OrxdbRootTest, RefreshFollowsADatabaseReplacedRemovedAndLoadedAgain) {
+  ASSERT_EQ("", load("office", "element Home view.root\nelement n1 t.old\n"));
+  ASSERT_NE(0, open("office"));
+  orxdb_buffer b;
+  auto typeOfN1 = [&]() -> std::string {
+    return orxdb_read("n1", &b) ? orxdb_get_element_type(&b) : "[" + std::to_string(orx_error) + "]";
+  };
+  EXPECT_EQ("t.old", typeOfN1());
+  EXPECT_NE(0, orxdb_refresh());  // unchanged: still open, still the same answers
+  EXPECT_EQ("t.old", typeOfN1());
+
+  // Another database renamed over it.
+  ASSERT_EQ("", load("next", "element Home view.root\nelement n1 t.renamed\n"));
+  std::string dir = orxdb_dir();
+  ASSERT_EQ(0, rename((dir + "/db.next").c_str(), (dir + "/db.office").c_str()));
+  EXPECT_EQ("t.old", typeOfN1());  // the open file is the old one until the refresh
+  EXPECT_NE(0, orxdb_refresh());
+  EXPECT_EQ("t.renamed", typeOfN1());
+
+  // Dropped: nothing is open until it is loaded again.
+  std::string error;
+  ASSERT_NE(0, orxdb_dropDatabase("office", &error)) << error;
+  EXPECT_EQ(0, orxdb_refresh());
+  EXPECT_EQ("[" + std::to_string(ORX_ENOTOPEN) + "]", typeOfN1());
+  EXPECT_EQ(0, orxdb_refresh());
+  ASSERT_EQ("", load("office", "element Home view.root\nelement n1 t.loaded\n"));
+  EXPECT_NE(0, orxdb_refresh());
+  EXPECT_EQ("t.loaded", typeOfN1());
 }
 
 }  // namespace

@@ -14,9 +14,17 @@ enum { kMaxName = TESSEL_NAME_SIZE - 1 };
 
 uint32_t padded(uint32_t n) { return (n + 3) & ~3u; }
 
+// An object identifier whose length is not a whole number of sub-identifiers
+// (a text that an element's "pointer" property holds, say) travels as
+// opaque bytes; the length tells the receiver which form it is.
+bool oidAsBytes(uint32_t type, uint32_t length) {
+  return type == TESSEL_OID && (length % 4 != 0 || length / 4 > TESSEL_OID_MAX_SUBIDS);
+}
+
 // Wire bytes of a value of this type and length, or -1 when the length does
 // not fit the type.
 int64_t valueWireSize(uint32_t type, uint32_t length) {
+  if (oidAsBytes(type, length)) return length <= TESSEL_MAX_ARGLIST ? padded(length) : -1;
   switch (type) {
     case TESSEL_SHORT: case TESSEL_USHORT:
       return length == 2 ? 4 : -1;
@@ -30,7 +38,7 @@ int64_t valueWireSize(uint32_t type, uint32_t length) {
     case TESSEL_TIME:
       return length == 4 || length == 8 ? length : -1;
     case TESSEL_OID:
-      return length % 4 == 0 && length / 4 <= TESSEL_OID_MAX_SUBIDS ? length : -1;
+      return length;
     case TESSEL_STRING: case TESSEL_OCTETS: case TESSEL_HEX: case TESSEL_OPAQUE:
       return length <= TESSEL_MAX_ARGLIST ? padded(length) : -1;
     default:
@@ -56,6 +64,7 @@ bool xdrValue(XDR* x, uint32_t type, uint32_t length, unsigned char* value) {
       if (length == 4) return xdr_int(x, reinterpret_cast<int*>(value));
       return xdr_int64_t(x, reinterpret_cast<int64_t*>(value));
     case TESSEL_OID:
+      if (oidAsBytes(type, length)) return xdr_opaque(x, reinterpret_cast<char*>(value), length);
       for (uint32_t i = 0; i < length; i += 4)
         if (!xdr_u_int(x, reinterpret_cast<u_int*>(value + i))) return false;
       return true;
@@ -64,7 +73,8 @@ bool xdrValue(XDR* x, uint32_t type, uint32_t length, unsigned char* value) {
   }
 }
 
-bool isOpaque(uint32_t type) {
+bool isOpaque(uint32_t type, uint32_t length) {
+  if (oidAsBytes(type, length)) return true;
   switch (type) {
     case TESSEL_STRING: case TESSEL_OCTETS: case TESSEL_HEX: case TESSEL_OPAQUE:
     case TESSEL_IPADDR: case TESSEL_IPADDR2: case TESSEL_IPADDR3:
@@ -80,7 +90,7 @@ enum { kScratch = TESSEL_OID_MAX_SUBIDS * 4 + 8 };
 bool encodeValue(XDR* x, uint32_t type, uint32_t length, const void* value) {
   if (valueWireSize(type, length) < 0) return false;
   if (length == 0) return true;
-  if (isOpaque(type))
+  if (isOpaque(type, length))
     return xdrValue(x, type, length, static_cast<unsigned char*>(const_cast<void*>(value)));
   // Callers may hand unaligned host-form numbers (stack bytes, packed
   // fields): encode from an aligned copy.
@@ -99,7 +109,7 @@ bool decodeValue(XDR* x, uint32_t remaining, uint32_t type, uint32_t length, Tes
   if (arena != nullptr) {
     value = static_cast<unsigned char*>(arena->allocate(length + 1));
     if (value == nullptr) return false;
-  } else if (!isOpaque(type)) {
+  } else if (!isOpaque(type, length)) {
     value = sink;
   } else {
     // Opaque bytes need no decoding to be checked: skip them.

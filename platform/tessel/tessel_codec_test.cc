@@ -31,7 +31,9 @@ TEST(CodecTest, EveryTypeSurvivesARoundTrip) {
       {TESSEL_IPADDR, bytesOf(ip)}, {TESSEL_PAIR, bytesOf(pair)},
       {TESSEL_TIME, bytesOf<int32_t>(1700000000)}, {TESSEL_TIME, bytesOf<int64_t>(-1)},
       {TESSEL_ENUM, bytesOf<int32_t>(3)}, {TESSEL_INT32, bytesOf<int32_t>(42)},
-      {TESSEL_HEX, {1, 2, 3, 4, 5}}, {TESSEL_OID, bytesOf(oid)}, {TESSEL_IPADDR2, bytesOf(ip)},
+      {TESSEL_HEX, {1, 2, 3, 4, 5}}, {TESSEL_OID, bytesOf(oid)},
+      // An element name in an object identifier's place keeps its bytes.
+      {TESSEL_OID, {'r', 'o', 'u', 't', 'e', 'r', '7'}}, {TESSEL_IPADDR2, bytesOf(ip)},
       {TESSEL_IPADDR3, bytesOf(ip)}, {TESSEL_COUNTER, bytesOf<uint32_t>(1)},
       {TESSEL_GAUGE, bytesOf<uint32_t>(2)}, {TESSEL_TICKS, bytesOf<uint32_t>(3)},
       {TESSEL_OPAQUE, {}},
@@ -61,7 +63,7 @@ TEST(CodecTest, DataThatCannotBeEncodedAreRefused) {
   Tessel_event tooLong = makeDatum("x", TESSEL_INT, &v, 4);
   memset(tooLong.name, 'n', sizeof tooLong.name);  // no NUL within the name
   const Tessel_event bad[] = {tooLong, makeDatum("x", TESSEL_INT, &v, 2), makeDatum("x", 0, &v, 4),
-                              makeDatum("x", 24, &v, 4), makeDatum("x", TESSEL_OID, &v, 3),
+                              makeDatum("x", 24, &v, 4),
                               makeDatum("x", TESSEL_STRING, nullptr, 3)};
   for (Tessel_event d : bad) EXPECT_FALSE(TesselGeneric().putData(&d, &msg)) << d.type;
   EXPECT_EQ(0u, msg.arglistLength);

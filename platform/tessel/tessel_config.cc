@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "tessel/tessel_file.h"
+
 const char* const TESSEL_CONFIG_FILE = "/etc/opt/ZEPHline/orx/orx.conf";
 
 std::string tessel_path(const char* fixedPath) {
@@ -21,14 +23,14 @@ static bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 int tessel_readConfigEntry(const char* file, const char* key, std::string* value) {
   if (key == nullptr || key[0] == '\0') return 0;
-  FILE* fp = fopen(file, "r");
-  if (fp == nullptr) return 0;
+  FilePtr fp;
+  if (tessel_open_text_file(file, &fp) != 0) return 0;
   size_t keyLen = strlen(key);
   char* line = nullptr;
   size_t cap = 0;
   ssize_t n;
   int found = 0;
-  while (!found && (n = getline(&line, &cap, fp)) != -1) {
+  while (!found && (n = getline(&line, &cap, fp.get())) != -1) {
     while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
     const char* p = line;
     while (isBlank(*p)) p++;
@@ -42,7 +44,6 @@ int tessel_readConfigEntry(const char* file, const char* key, std::string* value
     found = 1;
   }
   free(line);
-  fclose(fp);
   return found;
 }
 
