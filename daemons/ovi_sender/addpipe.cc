@@ -40,23 +40,30 @@ bool Daemon::matchesFully(const Rendez& r, const Request& q) {
          strcmp(r.orx_name, q.orx_name) == 0;
 }
 
-int Daemon::rendezExists(Request& request, long& pid) {
-  ovi_trace(2, "checking whether rendezvous already exists\n");
-  sigset_t mask = blockSignals();
+Rendez* Daemon::findRendez(const Request& request, bool consoleToo) {
   for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
     Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+    if (r->ending) continue;
     bool sameConsole = r->rendez_addr.s_addr == request.rendez_addr.s_addr &&
                        strcmp(r->recv_orx, request.recv_orx) == 0 &&
                        strcmp(r->orx_name, request.orx_name) == 0;
-    if (matchesFully(*r, request) || sameConsole) {
-      pid = r->subproc_pid;
-      unblockSignals(mask);
-      return 1;
-    }
+    if (matchesFully(*r, request) || (consoleToo && sameConsole)) return r;
   }
-  pid = NO_SUBPROC_PID;
+  return nullptr;
+}
+
+void Daemon::endRendez(Rendez* r) {
+  r->ending = true;
+  if (r->subproc_pid >= 1) kill(r->subproc_pid, SIGTERM);
+}
+
+int Daemon::rendezExists(Request& request, long& pid) {
+  ovi_trace(2, "checking whether rendezvous already exists\n");
+  sigset_t mask = blockSignals();
+  const Rendez* r = findRendez(request, true);
+  pid = r != nullptr ? r->subproc_pid : NO_SUBPROC_PID;
   unblockSignals(mask);
-  return 0;
+  return r != nullptr;
 }
 
 int Daemon::addRendez(Request& request) {
@@ -64,7 +71,9 @@ int Daemon::addRendez(Request& request) {
   long existing;
   if (rendezExists(request, existing)) {
     ovi_trace(2, "rendezvous already exists, killing subprocess %d\n", static_cast<int>(existing));
-    if (existing >= 1) kill(static_cast<pid_t>(existing), SIGTERM);
+    sigset_t mask = blockSignals();
+    endRendez(findRendez(request, true));
+    unblockSignals(mask);
   }
   Rendez* r = new (std::nothrow) Rendez;
   if (r != nullptr) {
@@ -142,6 +151,14 @@ int Daemon::addRendez(Request& request) {
   return 1;
 }
 
+void Daemon::closeReceiverPipes() {
+  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
+    const Rendez* r = static_cast<const Rendez*>(TesselList::data(n));
+    for (int fd : {r->control_out_fd, r->control_in_fd, r->data_fd})
+      if (fd > 2) close(fd);
+  }
+}
+
 void Daemon::startSubprocess(Rendez* r, int toChild[2], int toParent[2], int data[2]) {
   eventRendezProg = 0;
   callMeMom = 0;
@@ -161,13 +178,7 @@ void Daemon::startSubprocess(Rendez* r, int toChild[2], int toParent[2], int dat
   close(toParent[0]);
   close(toChild[1]);
   close(data[1]);
-  // The other receivers' pipes are the daemon's: holding them would keep
-  // their subprocesses from seeing the daemon go.
-  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
-    const Rendez* other = static_cast<const Rendez*>(TesselList::data(n));
-    for (int fd : {other->control_out_fd, other->control_in_fd, other->data_fd})
-      if (fd > 2) close(fd);
-  }
+  closeReceiverPipes();
   rendezAddr = r->rendez_addr;
   rendezProg = r->rendez_prog;
   rendezVers = r->rendez_vers;

@@ -1,6 +1,7 @@
 #include "attribute.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +15,7 @@
 #include "parse_filter.h"
 #include "parser_driver.h"
 #include "tessel/tessel_config.h"
+#include "tessel/tessel_file.h"
 
 const char schema_path_keyword[] = "qm.snmp.schemas";
 
@@ -43,9 +45,6 @@ std::string cut(const char* text, size_t max) {
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
-struct FileCloser {
-  void operator()(FILE* f) const { fclose(f); }
-};
 
 // The directories of "qm.snmp.schemas", empty names skipped.  Returns 0 when
 // the entry is missing or names no directory.
@@ -62,24 +61,28 @@ int schemaDirectories(std::vector<std::string>* dirs) {
 
 // Passes every entry of dir to process_schema, in byte order of the names so
 // that which of two equal definitions wins does not depend on the file system.
-void processDirectory(const std::string& dir) {
+// 0 (with errno) when the directory cannot be opened.
+int processDirectory(const std::string& dir) {
   std::vector<std::string> names;
   {
     std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
-    if (!d) return;
+    if (!d) return 0;
     while (struct dirent* e = readdir(d.get())) names.push_back(e->d_name);
   }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) process_schema(dir.c_str(), name.c_str());
+  return 1;
 }
 
-void readSchemaDirectory(const std::string& fixedDir) {
+// Reads a configured schema directory and the record layouts beside it.
+// 0 (with errno) when the configured directory itself cannot be opened.
+int readSchemaDirectory(const std::string& fixedDir) {
   std::string dir = tessel_path(fixedDir.c_str());
   std::string structDir = dir + "/../struct";
   std::string glue = structDir + "/orx.glue";
   if (access(glue.c_str(), F_OK) == 0) do_parse(glue.c_str(), nullptr);
   processDirectory(structDir);
-  processDirectory(dir);
+  return processDirectory(dir);
 }
 
 const char* listingProgram = "";
@@ -119,8 +122,8 @@ int do_parse(const char* path, db_callback callback) { return process_file(path,
 int db_load(const char* path, db_callback callback, db_callback reccallback) {
   db_callback_arg = callback;
   db_reccallback_arg = reccallback;
-  std::unique_ptr<FILE, FileCloser> file(fopen(path, "r"));
-  if (!file) return 1;
+  FilePtr file;
+  if (tessel_open_text_file(path, &file) != 0) return 1;
   loading = file.get();
   int result = dbparse_schema(db_stdio_getchar, path);
   loading = nullptr;
@@ -257,10 +260,16 @@ int list_schema_tables(const char* progname) {
   free_attribute_lists();
   listingProgram = progname;
   dbparse_error_hook previous = dbparse_setErrorHook(reportSyntaxError);
-  for (const std::string& dir : dirs) readSchemaDirectory(dir);
+  int opened = 1;
+  for (const std::string& dir : dirs) {
+    if (readSchemaDirectory(dir)) continue;
+    fprintf(stderr, "%s: cannot open schema directory %s: %s\n", progname,
+            tessel_path(dir.c_str()).c_str(), strerror(errno));
+    opened = 0;
+  }
   dbparse_setErrorHook(previous);
   list_all_enum_values();
   list_all_attributes();
   fflush(stdout);
-  return 1;
+  return opened;
 }

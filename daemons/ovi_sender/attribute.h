@@ -100,10 +100,11 @@ void list_all_attributes(void);
 void free_attribute_lists(void);
 
 // For the checker tool: loads the schema directories as the daemon does and
-// prints list_all_enum_values() then list_all_attributes().  Syntax errors
-// and a missing "qm.snmp.schemas" entry are written to standard error as
-// lines beginning with progname; the latter returns 0 with nothing printed.
-// Returns 1 once the tables are printed.
+// prints list_all_enum_values() then list_all_attributes().  Syntax errors,
+// each configured directory that cannot be opened and a missing
+// "qm.snmp.schemas" entry are written to standard error as lines beginning
+// with progname; the last returns 0 with nothing printed.  Returns 1 once the
+// tables are printed, 0 when a directory could not be opened.
 int list_schema_tables(const char* progname);
 
 #endif  // DAEMONS_OVI_SENDER_ATTRIBUTE_H_

@@ -28,18 +28,28 @@ int Daemon::callRendez(TesselServiceMsg* msg) { return deliver(msg, false); }
 
 int Daemon::callEventRendez(TesselServiceMsg* msg) { return deliver(msg, true); }
 
+void Daemon::rebuildClientsIfAsked() {
+  if (!clientsStale) return;
+  clientsStale = 0;
+  if (!createClients()) {
+    ovi_trace(1, "create Clients failed exiting.\n");
+    exit(0);
+  }
+}
+
 int Daemon::deliver(TesselServiceMsg* msg, bool event) {
   ovi_trace(2, event ? "Daemon::callEventRendez\n" : "Daemon::callRendez\n");
+  // A SIGUSR1 since the last call: this report goes over new clients.
+  rebuildClientsIfAsked();
   if (!(event ? getEventClient(msg) : getClient(msg))) {
     ovi_trace(2, "cannot get a client; skipping this report\n");
     return 1;
   }
   struct timeval timeout = {1, 0};
-  const int abortSeconds = 5;
   if (transport == TESSEL_PROTO_TCP) {
     gettimeofday(&timerStart, nullptr);
-    setAbortTimer(abortSeconds);
-    ovi_trace(2, "started TCP clnt_call abort timer: %d sec ...\n", abortSeconds);
+    setAbortTimer(TCP_ABORT_SECONDS);
+    ovi_trace(2, "started TCP clnt_call abort timer: %d sec ...\n", TCP_ABORT_SECONDS);
   }
   ovi_trace(2, "sending report to rendezvous; timeout %d sec ...\n", static_cast<int>(timeout.tv_sec));
   CLIENT* handle = TesselClient::handleIn(msg);
@@ -53,13 +63,11 @@ int Daemon::deliver(TesselServiceMsg* msg, bool event) {
     ovi_trace(2, "stopped TCP clnt_call abort timer\n");
   }
   if (clientsRecreated) {
-    // The abort timer interrupted the call.  The clients are made anew only
-    // now that the call has let go of the old handle; the report is dropped.
+    // A SIGUSR1 (the abort timer's) came since the clients were last made.
+    // They are made anew only now that the call has let go of the old
+    // handle; the report is not tried again.
     clientsRecreated = 0;
-    if (!createClients()) {
-      ovi_trace(1, "create Clients failed exiting.\n");
-      exit(0);
-    }
+    rebuildClientsIfAsked();
     return 1;
   }
   if (stat == RPC_SUCCESS) {

@@ -1,5 +1,7 @@
 // The subprocess's RPC clients toward its receiver, and the choice of the
 // client for one message.
+#include <sys/socket.h>
+
 #include <new>
 
 #include "daemon.h"
@@ -29,6 +31,17 @@ const ClientSlot kSlots[] = {
 
 const unsigned long kEventProg = 100101;
 
+// The RPC library blocks every signal for the whole of a call, so the abort
+// timer cannot interrupt a write to a receiver that stopped reading.  The
+// write itself gives up a little after the timer expired; the timer's
+// signal, delivered as the call lets signals in again, then abandons it.
+void boundWrites(const TesselClient* client) {
+  int fd;
+  if (!clnt_control(client->handle(), CLGET_FD, reinterpret_cast<char*>(&fd))) return;
+  struct timeval limit = {TCP_ABORT_SECONDS, 500000};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
 }  // namespace
 
 int Daemon::createClients() {
@@ -57,6 +70,7 @@ int Daemon::createClients() {
     if (client->getClient(rendezAddr, slot.protocol, slot.event ? kEventProg : rendezProg,
                           rendezVers, 0, timeout)) {
       ovi_trace(2, "created %s\n", slot.label);
+      if (slot.protocol == TESSEL_PROTO_TCP) boundWrites(client);
       continue;
     }
     ovi_trace(2, "cannot create %s: %s\n", slot.label, clnt_spcreateerror(""));

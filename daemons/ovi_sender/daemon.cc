@@ -32,7 +32,7 @@ void traceIdentity(const char* what) {
 
 Daemon::Daemon(Detached)
     : initFailed(0), logFile(nullptr), currentSubprocPid(NO_SUBPROC_PID), rendezList(nullptr),
-      alarmFired(0), clientsRecreated(0), shutdownRequested(0), callState(0), rendezAddr(),
+      alarmFired(0), clientsRecreated(0), clientsStale(0), shutdownRequested(0), callState(0), rendezAddr(),
       rendezProg(0), rendezVers(0), controlOutFd(-1), controlInFd(-1), dataFd(-1),
       udpEventClient(nullptr), tcpEventClient(nullptr), udpClient(nullptr), tcpClient(nullptr),
       transport(0), timerStart(), hostname(), eventRendezProg(0), eventTimeout{30, 0},

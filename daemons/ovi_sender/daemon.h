@@ -32,6 +32,9 @@
 enum : uint32_t { OVI_AGENT_PROG = 100139, OVI_AGENT_VERS = 10 };
 // Placeholder pid: no subprocess.
 enum { NO_SUBPROC_PID = 65536 };
+// A TCP call to a receiver is abandoned when it has not ended this long
+// after it began (and again every as many seconds while it hangs).
+enum { TCP_ABORT_SECONDS = 5 };
 
 class Daemon : public TesselObject {
  public:
@@ -83,6 +86,16 @@ class Daemon : public TesselObject {
   int deleteRendez(Request& request);
   // Same address, program, version, filter file and database.
   static bool matchesFully(const Rendez& r, const Request& q);
+  // The first registration not told to end that matches the request fully
+  // (or, with consoleToo, as the same console), or null.  Call it with
+  // signals blocked.
+  Rendez* findRendez(const Request& request, bool consoleToo);
+  // Tells the subprocess of r to end (SIGTERM) and marks r as ending.
+  static void endRendez(Rendez* r);
+  // In a forked child: closes the daemon's ends of every registration's
+  // pipes.  Holding them would keep those subprocesses from seeing the
+  // daemon go, and would take descriptors the child may need.
+  void closeReceiverPipes();
 
   // Checks a register or sync request and reports the outcome to the
   // receiver with a status trap sent by a short-lived child.  True when the
@@ -118,6 +131,10 @@ class Daemon : public TesselObject {
   // message needs TCP and there is no TCP client.
   int getClient(TesselServiceMsg* msg);
   int getEventClient(TesselServiceMsg* msg);
+  // Makes the clients anew when a SIGUSR1 asked for it since they were last
+  // made; a failure ends the subprocess with status 0.  The handler only
+  // records the request: a call in progress may be using the old handles.
+  void rebuildClientsIfAsked();
   // Deliver the message to the receiver's program (callRendez) or its Event
   // program 100101 (callEventRendez).  Return 1; a failure other than a
   // time-out ends the subprocess with status 1.
@@ -158,10 +175,9 @@ class Daemon : public TesselObject {
 
   // The forwarding subprocess: never returns normally.
   void sendToRendez(Rendez* r);
-  // Decodes, filters and delivers one received report; receiver is the name
-  // of the receiver's host (null when its address has none).
+  // Decodes, filters and delivers one received report.
   void forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
-                     TesselArglist* work2, const char* localHost, const char* receiver);
+                     TesselArglist* work2, const char* localHost);
   // Asks the daemon for the next report and receives it; exits (1: restart,
   // 0: no restart) when the transfer fails.  Uses only the subprocess's ends
   // of the pipes in r.
@@ -191,7 +207,8 @@ class Daemon : public TesselObject {
   volatile int currentSubprocPid; // target of the SIGPIPE handler
   TesselList* rendezList;         // Rendez*, in registration order (owned)
   volatile sig_atomic_t alarmFired;        // subprocess: set by SIGALRM
-  volatile sig_atomic_t clientsRecreated;  // subprocess: set after SIGUSR1
+  volatile sig_atomic_t clientsRecreated;  // subprocess: set by SIGUSR1, cleared after a call
+  volatile sig_atomic_t clientsStale;      // subprocess: SIGUSR1 asked for clients not yet made
   volatile sig_atomic_t shutdownRequested; // subprocess: set by SIGUSR2
   volatile sig_atomic_t callState;         // subprocess: 3 during a call, 4 after
   struct in_addr rendezAddr;      // subprocess: its receiver

@@ -9,23 +9,35 @@
 #include "log.h"
 #include "vant/vant_agent.h"
 
+namespace {
+
+// Registrations that are not ending.
+int liveCount(TesselList* list) {
+  int n = 0;
+  for (TesselListNode* node = list->first(); node != nullptr; node = list->next(node))
+    if (!static_cast<const Rendez*>(TesselList::data(node))->ending) n++;
+  return n;
+}
+
+}  // namespace
+
 int Daemon::deleteRendez(Request& request) {
   ovi_trace(1, "Daemon::deleteRendez\n");
   sigset_t mask = blockSignals();
-  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
-    Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-    if (!matchesFully(*r, request)) continue;
-    ovi_trace(1, "sending SIGTERM signal to sync subprocess %d\n", static_cast<int>(r->sync_pid));
-    if (r->sync_pid > 0) kill(r->sync_pid, SIGTERM);
-    r->sync_pid = 0;
-    ovi_trace(1, "sending SIGTERM signal to subprocess %d\n", static_cast<int>(r->subproc_pid));
-    if (r->subproc_pid > 0) kill(r->subproc_pid, SIGTERM);
-    if (rendezList->count() == 1) _vant_should_exit();
+  Rendez* r = findRendez(request, false);
+  if (r == nullptr) {
     unblockSignals(mask);
-    return 1;
+    return 0;
   }
+  ovi_trace(1, "sending SIGTERM signal to sync subprocess %d\n", static_cast<int>(r->sync_pid));
+  if (r->sync_pid > 0) kill(r->sync_pid, SIGTERM);
+  r->sync_pid = 0;
+  ovi_trace(1, "sending SIGTERM signal to subprocess %d\n", static_cast<int>(r->subproc_pid));
+  endRendez(r);
+  // The last registration: the one just told to end was the only live one.
+  if (liveCount(rendezList) == 0) _vant_should_exit();
   unblockSignals(mask);
-  return 0;
+  return 1;
 }
 
 void Daemon::reapChildren() {
@@ -63,6 +75,8 @@ int Daemon::reapRendez(long pid, int restart) {
     return 0;
   }
   Rendez* r = static_cast<Rendez*>(TesselList::data(n));
+  // A registration replaced or deleted meanwhile must not come back.
+  if (r->ending) restart = 0;
   close(r->control_out_fd);
   close(r->data_fd);
   close(r->control_in_fd);

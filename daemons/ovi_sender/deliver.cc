@@ -433,13 +433,11 @@ void Daemon::addToHeader(TesselServiceMsg* msg, orxdb_buffer* element, const cha
       pairOf(p, slot.pair);
       putDatum(msg, name, type, 8, &slot);
       return;
-    case TESSEL_OCTETS: case TESSEL_HEX: case TESSEL_OID:
-      // A schema "pointer" (17) names an element: its text would not pass
-      // as the protocol's object identifier, so it goes as a text.
+    case TESSEL_OCTETS: case TESSEL_HEX:
       textOf(p, text);
       putDatum(msg, name, TESSEL_STRING, static_cast<uint32_t>(strlen(text)), text);
       return;
-    default:  // TESSEL_STRING, TESSEL_OPAQUE
+    default:  // TESSEL_STRING, TESSEL_OID (a "pointer": an element's name), TESSEL_OPAQUE
       textOf(p, text);
       putDatum(msg, name, type, static_cast<uint32_t>(strlen(text)), text);
       return;

@@ -12,6 +12,7 @@
 #include "daemon.h"
 #include "decode.h"
 #include "log.h"
+#include "orxdb/orxdb.h"
 #include "signals.h"
 
 namespace {
@@ -20,13 +21,23 @@ const uint32_t kDbManagerProg = 100110;
 const char kGlyphGroup[] = "tessel_glyph_state";
 
 // True when the send list names the receiver's host in "vant_forwarded_by":
-// the report came from there and must not go back.
-bool forwardedBy(const infoList* list, const char* receiver) {
-  if (receiver == nullptr) return false;
-  for (const infoList* n = list; n != nullptr; n = n->next)
-    if (strcmp(n->name, "vant_forwarded_by") == 0 &&
-        strncmp(static_cast<const char*>(n->value), receiver, n->length) == 0)
-      return true;
+// the report came from there and must not go back.  The name is looked up
+// for each report that carries the attribute, so that a host renamed, or
+// named only after the subprocess started, is still recognised.
+bool cameFromReceiver(const infoList* list, struct in_addr receiver) {
+  const char* name = nullptr;
+  bool looked = false;
+  for (const infoList* n = list; n != nullptr; n = n->next) {
+    if (strcmp(n->name, "vant_forwarded_by") != 0) continue;
+    if (!looked) {
+      struct hostent* h = gethostbyaddr(&receiver, 4, AF_INET);
+      name = h != nullptr ? h->h_name : nullptr;
+      looked = true;
+    }
+    // An address without a name matches no entry.
+    if (name == nullptr) return false;
+    if (strncmp(static_cast<const char*>(n->value), name, n->length) == 0) return true;
+  }
   return false;
 }
 
@@ -42,8 +53,6 @@ void Daemon::sendToRendez(Rendez* r) {
     ovi_trace(1, "Client Creates failed -- exiting.\n");
     exit(0);
   }
-  struct hostent* h = gethostbyaddr(&r->rendez_addr, 4, AF_INET);
-  char* receiver = h != nullptr && h->h_name != nullptr ? strdup(h->h_name) : nullptr;
 
   for (;;) {
     std::unique_ptr<TesselServiceMsg> msg(new (std::nothrow) TesselServiceMsg);
@@ -56,13 +65,16 @@ void Daemon::sendToRendez(Rendez* r) {
       exit(0);
     }
     receiveReport(msg.get(), arglist.get(), work1.get(), work2.get(), r);
+    // A database dropped and loaded again, or replaced, since the last
+    // report is read anew from here on.
+    orxdb_refresh();
     ovi_trace(2, "ABOUT to FILTER: Time to start processing report:%s:%s:\n", filterFile, orxName);
-    forwardReport(msg.get(), arglist.get(), work1.get(), work2.get(), localHost, receiver);
+    forwardReport(msg.get(), arglist.get(), work1.get(), work2.get(), localHost);
   }
 }
 
 void Daemon::forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
-                           TesselArglist* work2, const char* localHost, const char* receiver) {
+                           TesselArglist* work2, const char* localHost) {
   reportPriority = 0;
   if (msg->arglistLength == 0) return;
   ReportState s;
@@ -92,7 +104,7 @@ void Daemon::forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, Tessel
   ovi_trace(3, "FINISHED ALL FILTERING: Filter Priority: %d, Report Priority %d, New Priority %d\n",
             filterPriority, reportPriority, newPriority);
   if ((s.info.reportClass != 4 && reportPriority < filterPriority) || s.dontSend ||
-      forwardedBy(s.sendList, receiver)) {
+      cameFromReceiver(s.sendList, rendezAddr)) {
     free_info_list(s.sendList);
     return;
   }

@@ -16,6 +16,7 @@
 #include "log.h"
 #include "parse_rcvhost.h"
 #include "tessel/tessel_config.h"
+#include "tessel/tessel_file.h"
 #include "vant/vant_agent.h"
 
 namespace {
@@ -26,9 +27,9 @@ void usage() {
 }
 
 // Writes why the daemon cannot start to a system file; a file that cannot
-// be opened is skipped.
-void tellOperator(const char* fixedPath, const char* mode, const char* reason) {
-  FILE* f = fopen(tessel_path(fixedPath).c_str(), mode);
+// be opened at once (a console that would block) is skipped.
+void tellOperator(const char* fixedPath, bool append, const char* reason) {
+  FILE* f = tessel_open_for_writing(tessel_path(fixedPath).c_str(), append);
   if (f == nullptr) return;
   fprintf(f, "ovi_sender [%d] cannot be started. Reason :\n\t%s\n", static_cast<int>(getpid()),
           reason);
@@ -54,7 +55,9 @@ int main(int argc, char** argv) {
   proxy_trace_level = 0;
   opterr = 0;
   int c;
-  while ((c = getopt(argc, argv, "d:l:t:")) != -1) {
+  // "+": options end at the first argument that is not one; that argument
+  // and all after it are ignored, rather than searched for more options.
+  while ((c = getopt(argc, argv, "+d:l:t:")) != -1) {
     switch (c) {
       case 'd':
         proxy_trace_level = atoi(optarg);
@@ -77,8 +80,8 @@ int main(int argc, char** argv) {
 
   char reason[256] = "";
   if (ovi_verify_ovi_installation(reason) != 0) {
-    tellOperator("/var/adm/messages", "a", reason);
-    tellOperator("/dev/console", "w", reason);
+    tellOperator("/var/adm/messages", true, reason);
+    tellOperator("/dev/console", false, reason);
     exit(1);
   }
 

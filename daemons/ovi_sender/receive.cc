@@ -24,7 +24,8 @@ int waitReadable(int fd, int seconds) {
 }
 
 // Waits for fd, repeating after signals; exits with status 0 when the
-// descriptor is bad (the daemon is gone).
+// descriptor is bad (the daemon is gone).  A SIGUSR1 that interrupts the
+// wait has its clients made at once, as a handler could not safely do.
 void waitOrExit(int fd) {
   for (;;) {
     fd_set set;
@@ -35,6 +36,7 @@ void waitOrExit(int fd) {
       ovi_trace(1, "select(2) failed: %s\n", strerror(errno));
       exit(0);
     }
+    if (n == -1 && ovi::daemon != nullptr) ovi::daemon->rebuildClientsIfAsked();
     if (n > 0 && FD_ISSET(fd, &set)) return;
   }
 }

@@ -36,6 +36,10 @@ struct Rendez {
   int control_in_fd;        // the other direction; non-blocking on both sides
   int data_fd;              // report bytes, parent to child
   TesselList* report_cache; // CachedReport entries, oldest first
+  // Told to end (replaced or deleted) and waiting to be reaped: no request
+  // matches it any more and it is never restarted, so that requests that
+  // follow one another closely leave one registration, not several.
+  bool ending;
 };
 
 #endif  // DAEMONS_OVI_SENDER_RENDEZ_H_

@@ -122,10 +122,14 @@ void catch_sigalrm(int) {
 }
 
 void catch_sigusr1(int) {
-  // The call in progress is interrupted by this signal's arrival; the
-  // clients are made anew once the call has returned (Daemon::callRendez).
+  // A call in progress is interrupted by this signal's arrival.  The clients
+  // are made anew outside the handler: after the call has returned, or, when
+  // no call runs, at once from the wait for the next report.
   ovi_traceFromHandler(2, "catch_sigusr1: caught SIGUSR1", -1);
-  if (ovi::daemon != nullptr) ovi::daemon->clientsRecreated = 1;
+  Daemon* d = ovi::daemon;
+  if (d == nullptr) return;
+  d->clientsRecreated = 1;
+  d->clientsStale = 1;
 }
 
 int ovi_installSubprocessHandlers() {

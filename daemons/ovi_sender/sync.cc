@@ -229,13 +229,7 @@ int Daemon::send_db_traps(Rendez* r) {
   sigemptyset(&ending);
   for (int s : {SIGTERM, SIGINT, SIGQUIT}) sigaddset(&ending, s);
   sigprocmask(SIG_UNBLOCK, &ending, nullptr);
-  // The receivers' pipes are the daemon's: holding them would keep a
-  // forwarding subprocess from seeing the daemon go.
-  for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
-    const Rendez* other = static_cast<const Rendez*>(TesselList::data(n));
-    for (int fd : {other->control_out_fd, other->control_in_fd, other->data_fd})
-      if (fd > 2) close(fd);
-  }
+  closeReceiverPipes();
 
   // Synchronisations run one after another, in the order requested.  A short
   // nap between polls leaves the processor to the one that runs.

@@ -232,6 +232,7 @@ class SyncSubprocessTest : public SyncWalkTest {
   void TearDown() override {
     for (pid_t pid : children_)
       if (waitpid(pid, nullptr, WNOHANG) == 0) {
+        // Still this process's unreaped child: its pid cannot be another's.
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
       }

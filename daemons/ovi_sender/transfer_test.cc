@@ -71,14 +71,20 @@ class TransferTest : public ::testing::Test {
     }
     return pid;
   }
-  // The child's exit status, or -1 (killed) after 20 seconds.
+  // The child's exit status; -1 when a signal ended it or it was still
+  // running after 20 seconds (it is then killed).
   static int exitStatus(pid_t pid) {
-    int status = -1;
-    for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; i++) usleep(20000);
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    if (pid <= 0) return -1;
+    int status = 0;
+    pid_t got = 0;
+    for (int i = 0; i < 1000 && (got = waitpid(pid, &status, WNOHANG)) == 0; i++) usleep(20000);
+    if (got == 0) {
+      // Not reaped yet, so the pid is still the child's.
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    return got == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   // Waits until the child's ok_to_write byte is there, as the service loop does.
   void waitForChild() {

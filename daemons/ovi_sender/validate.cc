@@ -17,6 +17,7 @@
 #include "parse_accesslist.h"
 #include "parse_filter.h"
 #include "tessel/tessel_trap.h"
+#include "transfer.h"
 
 std::string Daemon::hostOf(struct in_addr addr) {
   struct hostent* h = gethostbyaddr(&addr, 4, AF_INET);
@@ -24,14 +25,36 @@ std::string Daemon::hostOf(struct in_addr addr) {
   return h != nullptr && h->h_name != nullptr ? h->h_name : inet_ntoa(addr);
 }
 
+namespace {
+
+// 0 when a new registration's three pipes can be made with descriptors the
+// service loop can select on; else the errno value that stops them.  Made
+// and closed again: a registration past the descriptor ceiling is refused
+// before its console is told it runs.
+int roomForReceiver() {
+  int fds[6];
+  int made = 0, err = 0;
+  for (; made < 6 && err == 0; made += 2)
+    if (pipe(fds + made) != 0) err = errno;
+  if (err != 0) made -= 2;
+  for (int i = 0; i < made; i++) {
+    if (err == 0 && fds[i] >= transfer_descriptorCount()) err = EMFILE;
+    close(fds[i]);
+  }
+  return err;
+}
+
+}  // namespace
+
 bool Daemon::validateArgs(Request& request) {
   std::string host = hostOf(request.rendez_addr);
   ovi_trace(3, "Daemon::validateArgs\n");
   ovi_trace(3, "rendez Host is %s\n", host.c_str());
   ovi_trace(3, "Validating Filter File\n");
 
-  enum { kFilter, kAccess, kDatabase, kAccepted } outcome;
+  enum { kFilter, kAccess, kDatabase, kNoRoom, kAccepted } outcome;
   char message[256] = "";
+  char noRoom[128] = "";
   bool accessOpen = false;
   if (ovi_openfilter_with_msg(filterFile, message) != 0) {
     outcome = kFilter;
@@ -44,17 +67,29 @@ bool Daemon::validateArgs(Request& request) {
     } else {
       ovi_closeaccess();
       ovi_trace(3, "Validating Database Name\n");
-      outcome = db_exists(request.orx_name) ? kAccepted : kDatabase;
+      int err;
+      if (!db_exists(request.orx_name)) {
+        outcome = kDatabase;
+      } else if ((err = roomForReceiver()) != 0) {
+        snprintf(noRoom, sizeof noRoom, "Cannot create subprocess to send reports: %s",
+                 strerror(err));
+        ovi_trace(1, "%s\n", noRoom);
+        outcome = kNoRoom;
+      } else {
+        outcome = kAccepted;
+      }
     }
   }
 
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
+    // The daemon may be at its descriptor ceiling: the trap needs a socket.
+    closeReceiverPipes();
     char reason[300];
     snprintf(reason, sizeof reason, "Can't open %s", message);
-    static const char* const status[] = {"failed", "failed", "failed", "succeeded"};
-    const char* reasons[] = {reason, "Access denied", "Database not found", "Running"};
+    static const char* const status[] = {"failed", "failed", "failed", "failed", "succeeded"};
+    const char* reasons[] = {reason, "Access denied", "Database not found", noRoom, "Running"};
     if (outcome == kFilter) ovi_trace(3, "rendez Host is STILL %s\n", host.c_str());
     sendStatusTrap(host.c_str(), request.rendez_prog, 3, status[outcome], reasons[outcome]);
     if (outcome == kFilter) ovi_trace(3, "Done trying to send report to %s\n", host.c_str());
