@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <errno.h>
+#include <getopt.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,6 +36,24 @@ void cli_error(const char* program, const char* format, ...) {
   vfprintf(stderr, format, ap);
   va_end(ap);
   fputc('\n', stderr);
+}
+
+const char* cli_quietOptions(const char* shortOptions) {
+  // A leading ':' makes a missing value come back as ':', not '?'.
+  static std::string quiet;
+  quiet = std::string(":") + shortOptions;
+  opterr = 0;
+  return quiet.c_str();
+}
+
+void cli_optionError(const char* program, int c, char** argv) {
+  const char* arg = optind > 0 ? argv[optind - 1] : "";
+  if (c == ':')
+    cli_error(program, "option %s needs a value (see --help)", arg);
+  else if (optopt != 0)
+    cli_error(program, "unknown option -%c (see --help)", optopt);
+  else
+    cli_error(program, "unknown option %s (see --help)", arg);
 }
 
 static void catchStop(int) { cli_stopRequested = 1; }

@@ -18,6 +18,16 @@ int cli_parseSigned(const char* text, int64_t min, int64_t max, int64_t* value);
 // Writes "PROGRAM: message" to standard error.
 void cli_error(const char* program, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The option string to give getopt_long for the short options `shortOptions`:
+// errors are left to cli_optionError (and the C library prints nothing).
+// Sets opterr to 0.
+const char* cli_quietOptions(const char* shortOptions);
+
+// Writes the one-line usage error for the option getopt_long has just
+// refused, `c` being what it returned ('?' or ':'); the caller then exits
+// with status 2.
+void cli_optionError(const char* program, int c, char** argv);
+
 // Set by SIGTERM and SIGINT once cli_catchStopSignals() ran.  SIGPIPE is
 // ignored from then on: a peer that went away shows as a failed write.
 extern volatile sig_atomic_t cli_stopRequested;

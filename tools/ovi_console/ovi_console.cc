@@ -93,7 +93,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "h", options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, cli_quietOptions("h"), options, nullptr)) != -1) {
     bool ok = true;
     Action action = kNone;
     switch (c) {
@@ -117,7 +117,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       case kCount: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->count); break;
       case kTimeout: ok = cli_parseUnsigned(optarg, 86400 * 365, &o->timeout); break;
       case 'h': usage(stdout); return 0;
-      default: usage(stderr); return 2;
+      default: cli_optionError(kProgram, c, argv); return 2;
     }
     if (!ok) {
       cli_error(kProgram, "bad value for --%s: %s", options[c - kDaemon].name, optarg);
@@ -132,7 +132,7 @@ int parseOptions(int argc, char** argv, Options* o) {
     }
   }
   if (optind != argc) {
-    usage(stderr);
+    cli_error(kProgram, "unexpected argument %s (see --help)", argv[optind]);
     return 2;
   }
   return -1;

@@ -125,6 +125,15 @@ TEST_F(FilterCheckTest, SchemasPrintsTheTablesTheDaemonWouldLoad) {
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_TRUE(has(r.out, "Object: component.router\n")) << r.out;
   EXPECT_TRUE(has(r.out, "adminState")) << r.out;
+  // A directory that cannot be opened is named, below the station's root.
+  write("/etc/opt/ZEPHline/orx/orx.conf",
+        "qm.snmp.schemas /opt/ZEPHline/orx/agents:/opt/missing\n");
+  r = run("--schemas");
+  EXPECT_EQ(1, r.status);
+  EXPECT_TRUE(has(r.out, "Object: component.router\n")) << r.out;
+  EXPECT_EQ("ovi_filtercheck: cannot open schema directory " + root_ +
+                "/opt/missing: No such file or directory\n",
+            r.err);
   write("/etc/opt/ZEPHline/orx/orx.conf", "# no schema entry\n");
   r = run("--schemas");
   EXPECT_EQ(1, r.status);

@@ -6,6 +6,11 @@
 // answer, so a sender that waits for each answer never outruns the
 // subscribers.  A subscriber is given a bounded time per report and is
 // dropped after it has failed several reports in a row.
+//
+// The subscribers are kept in a file (subscription_file.h), rewritten on
+// every change and read at start: those who subscribe do so once, at their
+// own start, so a dispatcher that comes back empty-handed after a stop or a
+// crash would lose every report until they are all restarted.
 #include <arpa/inet.h>
 #include <getopt.h>
 #include <stdarg.h>
@@ -19,7 +24,9 @@
 
 #include "cli.h"
 #include "rpc_server.h"
+#include "subscription_file.h"
 #include "tessel/tessel_call.h"
+#include "tessel/tessel_config.h"
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_rendez.h"
 #include "tessel/tessel_types.h"
@@ -62,6 +69,41 @@ Subscriber* findSubscriber(struct in_addr addr, u_int prog, u_int vers) {
   return nullptr;
 }
 
+// Writes the subscriber set to the file.  The dispatcher serves on when it
+// cannot: the subscribers it has are still served, only a restart would
+// forget them.
+void saveSubscribers() {
+  std::vector<StoredSubscription> all;
+  for (const auto& s : subscribers)
+    all.push_back({s->host, s->addr, s->prog, s->vers, s->agentProg});
+  std::string error;
+  if (!subscriptions_write(tessel_path(QM_EVENT_SUBSCRIPTIONS), all, &error))
+    cli_error(kProgram, "subscriptions not saved: %s", error.c_str());
+}
+
+// Adds a subscriber, or updates the one at the same address, program and
+// version.  `how` names where it came from in the trace.  Returns 1 when
+// what the file keeps has changed.
+int addSubscriber(const char* host, struct in_addr addr, u_int prog, u_int vers, u_int agentProg,
+                  const char* how) {
+  Subscriber* s = findSubscriber(addr, prog, vers);
+  int changed = s == nullptr || s->agentProg != agentProg;
+  if (s == nullptr) {
+    auto fresh = std::make_unique<Subscriber>();
+    fresh->host = host;
+    fresh->addr = addr;
+    fresh->prog = prog;
+    fresh->vers = vers;
+    fresh->caller.setDestination(addr, prog, vers, kDeliveryTimeout);
+    s = fresh.get();
+    subscribers.push_back(std::move(fresh));
+  }
+  s->agentProg = agentProg;
+  s->failures = 0;
+  trace(1, "%s %s (%s) program %u version %u\n", how, host, inet_ntoa(addr), prog, vers);
+  return changed;
+}
+
 void subscribe(SVCXPRT* xprt, bool add) {
   TesselSubscription sub;
   memset(&sub, 0, sizeof sub);
@@ -86,21 +128,9 @@ void subscribe(SVCXPRT* xprt, bool add) {
     addr = sin->sin_addr;
   }
   Subscriber* s = findSubscriber(addr, sub.prog, sub.vers);
+  bool changed = false;
   if (add) {
-    if (s == nullptr) {
-      auto fresh = std::make_unique<Subscriber>();
-      fresh->host = sub.host;
-      fresh->addr = addr;
-      fresh->prog = sub.prog;
-      fresh->vers = sub.vers;
-      fresh->caller.setDestination(addr, sub.prog, sub.vers, kDeliveryTimeout);
-      s = fresh.get();
-      subscribers.push_back(std::move(fresh));
-    }
-    s->agentProg = sub.agentProg;
-    s->failures = 0;
-    trace(1, "subscribed %s (%s) program %u version %u\n", sub.host, inet_ntoa(addr), sub.prog,
-          sub.vers);
+    changed = addSubscriber(sub.host, addr, sub.prog, sub.vers, sub.agentProg, "subscribed");
   } else if (s != nullptr) {
     trace(1, "unsubscribed %s (%s) program %u version %u\n", sub.host, inet_ntoa(addr), sub.prog,
           sub.vers);
@@ -109,11 +139,28 @@ void subscribe(SVCXPRT* xprt, bool add) {
         subscribers.erase(it);
         break;
       }
+    changed = true;
   }
+  // The file is written before the answer, so that a subscriber told "yes"
+  // is already one that a restart keeps.
+  if (changed) saveSubscribers();
   rpc_answerStatus(xprt, 0);
 }
 
+// Subscribes everyone the file holds, by the rules of a live subscription;
+// the stored address is used as it stands.  What is wrong with the file is
+// said on standard error and skipped.
+void restoreSubscribers() {
+  std::vector<StoredSubscription> stored;
+  std::vector<std::string> complaints;
+  subscriptions_read(tessel_path(QM_EVENT_SUBSCRIPTIONS), &stored, &complaints);
+  for (const std::string& c : complaints) cli_error(kProgram, "%s", c.c_str());
+  for (const StoredSubscription& s : stored)
+    addSubscriber(s.host.c_str(), s.addr, s.prog, s.vers, s.agentProg, "restored");
+}
+
 void forward(TesselServiceMsg* msg) {
+  bool dropped = false;
   for (auto it = subscribers.begin(); it != subscribers.end();) {
     Subscriber& s = **it;
     if (s.agentProg != 0 && s.agentProg != msg->agentProg) {
@@ -133,10 +180,12 @@ void forward(TesselServiceMsg* msg) {
       trace(1, "dropped subscriber %s program %u version %u after %d failures\n",
             inet_ntoa(s.addr), s.prog, s.vers, s.failures);
       it = subscribers.erase(it);
+      dropped = true;
     } else {
       ++it;
     }
   }
+  if (dropped) saveSubscribers();
 }
 
 void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
@@ -170,7 +219,9 @@ void usage(FILE* out) {
           "usage: qm.event [-d LEVEL]\n"
           "Serves the station's event dispatcher (RPC program 100101, version 10) until\n"
           "SIGTERM or SIGINT.  -d LEVEL traces to standard output (1 subscriptions,\n"
-          "2 reports, 3 deliveries).\n");
+          "2 reports, 3 deliveries).  The subscribers are kept in the file\n"
+          "/var/opt/ZEPHline/orx/qm.event.subscriptions (below $OVI_ROOT when set),\n"
+          "rewritten on every change and read at start.\n");
 }
 
 }  // namespace
@@ -179,7 +230,7 @@ int main(int argc, char** argv) {
   static const struct option options[] = {{"help", no_argument, nullptr, 'h'},
                                           {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "d:h", options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, cli_quietOptions("d:h"), options, nullptr)) != -1) {
     switch (c) {
       case 'd': {
         int64_t level;
@@ -194,15 +245,16 @@ int main(int argc, char** argv) {
         usage(stdout);
         return 0;
       default:
-        usage(stderr);
+        cli_optionError(kProgram, c, argv);
         return 2;
     }
   }
   if (optind != argc) {
-    usage(stderr);
+    cli_error(kProgram, "unexpected argument %s (see --help)", argv[optind]);
     return 2;
   }
   cli_catchStopSignals();
+  restoreSubscribers();
   RpcServer server;
   if (!server.serve(QM_EVENT_PROG, QM_EVENT_VERS, dispatch)) {
     cli_error(kProgram, "%s", tessel_sperror());

@@ -77,7 +77,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "h", options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, cli_quietOptions("h"), options, nullptr)) != -1) {
     bool ok = true;
     switch (c) {
       case kTo: o->to = optarg; break;
@@ -94,7 +94,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       case kCount: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->count); break;
       case kTcp: o->tcp = true; break;
       case 'h': usage(stdout); return 0;
-      default: usage(stderr); return 2;
+      default: cli_optionError(kProgram, c, argv); return 2;
     }
     if (!ok) {
       cli_error(kProgram, "bad value for --%s: %s", options[c - kTo].name, optarg);
