@@ -9,6 +9,8 @@
 # starts is ended when it finishes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/proc.sh
+. scripts/lib/proc.sh
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
@@ -19,7 +21,7 @@ work=$(mktemp -d /tmp/ovi_demo.XXXXXX)
 pids=()
 two=no
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do signal_child TERM "$pid" || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   [ "$two" = yes ] && scripts/stations.sh down "$work/stations" >/dev/null 2>&1
   rm -rf "$work"
@@ -37,13 +39,17 @@ if scripts/stations.sh check >/dev/null 2>&1 &&
    scripts/stations.sh up "$work/stations" --owner $$ >/dev/null 2>&1; then
   two=yes
   station=alpha console_host=beta console_addr=10.201.0.2 console_vers=10
-  on() { local where=$1; shift; scripts/stations.sh run "$work/stations" "$where" "$@"; }
+  run_on() { local where=$1; shift; exec scripts/stations.sh run "$work/stations" "$where" "$@"; }
   echo "== two hosts in network namespaces: the station on alpha, the console on beta"
 else
   station=localhost console_host=localhost console_addr=127.0.0.1 console_vers=2
-  on() { shift; "$@"; }
+  run_on() { shift; exec "$@"; }
   echo "== station and console on this host"
 fi
+# on HOST COMMAND...: runs COMMAND on HOST.  In the background, run_on makes
+# $! the command's own pid (stations.sh ends by exec'ing it), so that cleanup
+# ends the command and not a shell around it.
+on() { (run_on "$@"); }
 
 # The station's files below a root of its own.
 export OVI_ROOT=$work/root
@@ -81,20 +87,20 @@ connect router7 link1
 DB
 
 echo "== qm.event and ovi_sender on $station"
-on "$station" "$bin/qm_event/qm.event" -d 1 >"$work/qm.log" 2>&1 &
+run_on "$station" "$bin/qm_event/qm.event" -d 1 >"$work/qm.log" 2>&1 &
 pids+=($!)
 wait_for "$work/qm.log" "serving program"
-on "$station" build/daemons/ovi_sender/ovi_sender -d 1 >"$work/daemon.log" 2>&1 &
+run_on "$station" build/daemons/ovi_sender/ovi_sender -d 1 >"$work/daemon.log" 2>&1 &
 pids+=($!)
 wait_for "$work/qm.log" "program 100139 version 10"
 on "$station" rpcinfo -p localhost | grep -E 'program|100101|100139'
 
 echo "== a console on $console_host registers with ovi_sender"
-on "$console_host" "$bin/ovi_console/ovi_console" --daemon "$station" --addr "$console_addr" \
+run_on "$console_host" "$bin/ovi_console/ovi_console" --daemon "$station" --addr "$console_addr" \
   --register --event --prog 0x20000100 --vers "$console_vers" --filter demo.filter --db office \
   --count 4 --timeout 30 >"$work/console.log" 2>&1 &
 console=$!
-pids+=($console)
+pids+=("$console")
 wait_for "$work/console.log" "succeeded"
 
 echo "== reports sent with tessel_send on $station (each line is the dispatcher's answer)"

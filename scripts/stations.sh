@@ -28,6 +28,8 @@ readonly RPCBIND=/usr/sbin/rpcbind
 readonly WAIT_STEPS=100   # every wait polls at most this many times, 0.1 s apart
 SELF=$(readlink -f "$0")
 readonly SELF
+# shellcheck source-path=SCRIPTDIR source=lib/proc.sh
+. "${SELF%/*}/lib/proc.sh"
 
 die() { echo "$PROG: $*" >&2; exit 1; }
 usage() {  # usage [STATUS]: the header above, on stdout for --help
@@ -84,6 +86,7 @@ save_state() {
     printf 'ADDRS=(%q %q)\n' "${ADDRS[0]}" "${ADDRS[1]}"
     printf 'INODES=(%q %q)\n' "${INODES[0]}" "${INODES[1]}"
     printf 'OWNER=%q\n' "$OWNER"
+    printf 'OWNER_START=%q\n' "$OWNER_START"
   } >"$(state_file).tmp" && mv "$(state_file).tmp" "$(state_file)"
 }
 
@@ -163,7 +166,7 @@ start_rpcbind() {  # start_rpcbind INDEX
   local rpcbind=$!
   echo "$rpcbind" >"$sdir/rpcbind.pid"
   for ((n = 0; n < WAIT_STEPS; n++)); do
-    kill -0 "$rpcbind" 2>/dev/null || break
+    child_running "$rpcbind" || break
     nsenter -t "$holder" -n -m -u --wd=/ timeout 5 rpcinfo -p localhost >/dev/null 2>&1 && return 0
     sleep 0.1
   done
@@ -174,11 +177,16 @@ start_rpcbind() {  # start_rpcbind INDEX
 
 start_watchdog() {
   # Ends the stations when the process that asked for them dies without
-  # calling down (a crashed or killed test).
+  # calling down (a crashed or killed test).  The owner is known by its pid
+  # and start time, so that another process given its pid later does not
+  # keep the stations up; the watchdog records its own the same way, for
+  # down to check before it signals it.
   # shellcheck disable=SC2016  # the inner shell expands its own arguments
-  setsid bash -c 'echo $$ >"$3/watchdog.pid"
-    while kill -0 "$1" 2>/dev/null; do sleep 1; done
-    OVI_STATIONS_WATCHDOG=1 exec "$2" down "$3"' watchdog "$OWNER" "$SELF" "$DIR" \
+  setsid bash -c '. "$5"
+    echo "$$ $(proc_start $$)" >"$4/watchdog.pid.tmp" && mv "$4/watchdog.pid.tmp" "$4/watchdog.pid"
+    while proc_is "$1" start "$2"; do sleep 1; done
+    OVI_STATIONS_WATCHDOG=1 exec "$3" down "$4"' \
+    watchdog "$OWNER" "$OWNER_START" "$SELF" "$DIR" "${SELF%/*}/lib/proc.sh" \
     </dev/null >>"$DIR/watchdog.log" 2>&1 9>&- &
   local n
   for ((n = 0; n < WAIT_STEPS; n++)); do
@@ -234,8 +242,8 @@ ${ADDRS[1]} ${NAMES[1]}
 
 cmd_up() {
   set_dir "${1:-}"; shift
-  local names=alpha,beta prefix="" 
-  OWNER="" WITH_RPCBIND=1
+  local names=alpha,beta prefix=""
+  OWNER="" OWNER_START="" WITH_RPCBIND=1
   while [ $# -gt 0 ]; do
     case $1 in
       --names) [ $# -ge 2 ] || usage; names=$2; shift 2 ;;
@@ -254,6 +262,9 @@ cmd_up() {
     [[ $n =~ ^[a-z][a-z0-9-]{0,30}$ ]] || die "bad station name '$n' (lower case letters, digits, -)"
   done
   [ -z "$OWNER" ] || [[ $OWNER =~ ^[0-9]+$ ]] || die "bad --owner pid '$OWNER'"
+  if [ -n "$OWNER" ]; then
+    OWNER_START=$(proc_start "$OWNER") || die "--owner $OWNER: no such process"
+  fi
   need_root_tools || exit 1
   mkdir -p "$DIR" || die "cannot make $DIR"
   lock_dir
@@ -332,16 +343,18 @@ cmd_status() {
 # --- down ---------------------------------------------------------------------
 
 # Signals every process of both stations with $1; true when none is left
-# after a bounded wait.
+# after a bounded wait.  Each is checked to be still inside its station as it
+# is signalled: a pid listed may have ended and been given to another
+# process since.
 signal_all() {
-  local sig=$1 n pids
-  pids=$( { pids_in "${INODES[0]}"; pids_in "${INODES[1]}"; } )
-  [ -n "$pids" ] || return 0
-  # shellcheck disable=SC2086
-  kill "-$sig" $pids 2>/dev/null
+  local sig=$1 n i pid
+  for i in 0 1; do
+    for pid in $(pids_in "${INODES[$i]}"); do
+      proc_signal "$sig" "$pid" net "${INODES[$i]}" || true
+    done
+  done
   for ((n = 0; n < WAIT_STEPS / 2; n++)); do
-    pids=$( { pids_in "${INODES[0]}"; pids_in "${INODES[1]}"; } )
-    [ -n "$pids" ] || return 0
+    [ -n "$( { pids_in "${INODES[0]}"; pids_in "${INODES[1]}"; } )" ] || return 0
     sleep 0.1
   done
   return 1
@@ -352,12 +365,13 @@ cmd_down() {
   [ -f "$(state_file)" ] || exit 0
   lock_dir
   load_state || exit 0
-  local i wd pgid left=0
-  # The watchdog goes first so it cannot start a second down.
-  if [ -z "${OVI_STATIONS_WATCHDOG:-}" ] && wd=$(cat "$DIR/watchdog.pid" 2>/dev/null) \
-       && [ -n "$wd" ] && kill -0 "$wd" 2>/dev/null; then
-    pgid=$(ps -o pgid= -p "$wd" | tr -d ' ')
-    if [ "$pgid" = "$wd" ]; then kill -TERM -- "-$wd" 2>/dev/null; else kill -TERM "$wd"; fi
+  local i wd wd_start left=0
+  # The watchdog goes first so it cannot start a second down; it is
+  # signalled only while its pid still has the start time it recorded.  Its
+  # last "sleep 1" ends by itself.
+  if [ -z "${OVI_STATIONS_WATCHDOG:-}" ] &&
+     { read -r wd wd_start <"$DIR/watchdog.pid"; } 2>/dev/null; then
+    proc_signal TERM "$wd" start "$wd_start" || true
   fi
   rm -f "$DIR/watchdog.pid"
   # A namespace made but not yet recorded (up failed in between) is found by name.

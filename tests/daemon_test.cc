@@ -189,7 +189,7 @@ TEST_F(DaemonTest, RegistryReplacesDeletesRestartsAndReaps) {
   // default action would end it as a kill, which is not restarted.
   ASSERT_TRUE(daemon_.waitForOutput("[" + std::to_string(s2) +
                                     "] ovi_sender: calling select(2) for ready_to_read", 10));
-  ASSERT_EQ(0, kill(s2, SIGUSR2));
+  ASSERT_TRUE(signalChildOf(d, s2, SIGUSR2));
   ASSERT_TRUE(waitUntil([&] { now = liveChildren(d); return now.size() == 1 && !now.count(s2); },
                         10));
   pid_t s3 = *now.begin();
@@ -197,7 +197,7 @@ TEST_F(DaemonTest, RegistryReplacesDeletesRestartsAndReaps) {
                                     " terminated, exit code 1\n", 10));
 
   // SIGTERM ends it for good.
-  ASSERT_EQ(0, kill(s3, SIGTERM));
+  ASSERT_TRUE(signalChildOf(d, s3, SIGTERM));
   ASSERT_TRUE(waitUntil([&] { return liveChildren(d).empty(); }, 10));
   EXPECT_TRUE(daemon_.waitForOutput("subprocess " + std::to_string(s3) +
                                     " terminated, exit code 0\n", 10));

@@ -64,7 +64,7 @@ TEST_F(FaultTest, FailingConsolesCostOnlyTheirOwnReports) {
 
   // The vanished console's clients keep working until they are made anew,
   // which fails: its registration then goes for good.
-  ASSERT_EQ(0, kill(vanishing.sub, SIGUSR2));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), vanishing.sub, SIGUSR2));
   forget(vanishing);
   EXPECT_TRUE(daemon_.waitForOutput("Client Creates failed -- exiting.\n", 30));
   EXPECT_TRUE(waitUntil([&] { return liveChildren(daemon_.pid()).size() == expected_.size() + 1; },
@@ -86,9 +86,9 @@ TEST_F(FaultTest, ASubprocessThatDiesWithReportsWaitingRestartsNoOtherOne) {
   // Reports wait for the stopped subprocess; when it is killed, the daemon
   // sees its pipe end before its death is reaped and tries the next
   // transfer, which breaks the pipe.
-  ASSERT_EQ(0, kill(dying.sub, SIGSTOP));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), dying.sub, SIGSTOP));
   sendReports(2, 2);
-  ASSERT_EQ(0, kill(dying.sub, SIGKILL));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), dying.sub, SIGKILL));
   forget(dying);
   ASSERT_TRUE(daemon_.waitForOutput("caught SIGPIPE", 30)) << "no transfer broke a pipe";
   expectSettled();
@@ -107,8 +107,8 @@ TEST_F(FaultTest, KilledAndStoppedSubprocessesAreReapedOrResumed) {
   Process sender;
   startReports(&sender, 1, 300, 100);
   ASSERT_TRUE(waitForReport(a, 30, 60));
-  ASSERT_EQ(0, kill(b.sub, SIGSTOP));
-  ASSERT_EQ(0, kill(c.sub, SIGKILL));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), b.sub, SIGSTOP));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), c.sub, SIGKILL));
   // Ended by a signal: reaped and not restarted.
   forget(c);
   ASSERT_EQ(0, sender.wait(120)) << sender.output() << sender.errors();
@@ -119,11 +119,11 @@ TEST_F(FaultTest, KilledAndStoppedSubprocessesAreReapedOrResumed) {
   expectSettled();
 
   // The stopped one lost nothing: its reports waited in its cache.
-  ASSERT_EQ(0, kill(b.sub, SIGCONT));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), b.sub, SIGCONT));
   expectAll(b, 1, 300);
   // Killed while stopped: reaped all the same.
-  ASSERT_EQ(0, kill(b.sub, SIGSTOP));
-  ASSERT_EQ(0, kill(b.sub, SIGKILL));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), b.sub, SIGSTOP));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), b.sub, SIGKILL));
   forget(b);
   expectSettled();
   sendReports(301, 10);
@@ -139,7 +139,7 @@ TEST_F(FaultTest, BurstWhileAConsoleIsStoppedFillsOnlyItsCache) {
   for (Console* x : {&a, &b, &stopped}) ASSERT_GT(registerConsole(*x), 0);
   long before = residentKb(daemon_.pid());
 
-  ASSERT_EQ(0, kill(stopped.proc.pid(), SIGSTOP));
+  ASSERT_TRUE(stopped.proc.signal(SIGSTOP));
   double stoppedAt = monotonicSeconds();
   // In pieces smaller than a cache, each taken by the healthy consoles before
   // the next: they must lose nothing, while the stopped one's subprocess
@@ -150,7 +150,7 @@ TEST_F(FaultTest, BurstWhileAConsoleIsStoppedFillsOnlyItsCache) {
     ASSERT_TRUE(waitForReport(b, first + 999)) << seqs(b).size();
   }
   long full = residentKb(daemon_.pid());
-  ASSERT_EQ(0, kill(stopped.proc.pid(), SIGCONT));
+  ASSERT_TRUE(stopped.proc.signal(SIGCONT));
   double stoppedFor = monotonicSeconds() - stoppedAt;
 
   // Reports are delivered in order: once one sent now arrives, the cached
@@ -191,9 +191,9 @@ TEST_F(FaultTest, DispatcherStoppedDelaysReportsAndKilledLeavesTheDaemonServing)
   Process sender;
   startReports(&sender, 1, 200, 50);
   ASSERT_TRUE(waitForReport(a, 20, 60));
-  ASSERT_EQ(0, kill(qm_.pid(), SIGSTOP));
+  ASSERT_TRUE(qm_.signal(SIGSTOP));
   sleepSeconds(2);
-  ASSERT_EQ(0, kill(qm_.pid(), SIGCONT));
+  ASSERT_TRUE(qm_.signal(SIGCONT));
   ASSERT_EQ(0, sender.wait(120)) << sender.errors();
   expectAll(a, 1, 200);
   expectAll(b, 1, 200);
@@ -243,12 +243,12 @@ TEST_F(FaultTest, SynchronisationStoppedResumesAndKilledIsReaped) {
   pid_t walker;
   synchronise(&walker);
   ASSERT_TRUE(waitUntil([&] { return elementTraps(b) >= 1; }, 30));
-  ASSERT_EQ(0, kill(walker, SIGSTOP));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), walker, SIGSTOP));
   sendReports(1, 20);
   expectAll(a, 1, 20);
   expectAll(b, 1, 20);
   EXPECT_LT(elementTraps(b), 30);
-  ASSERT_EQ(0, kill(walker, SIGCONT));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), walker, SIGCONT));
   ASSERT_TRUE(waitUntil([&] { return !alive(walker); }, 60));
   ASSERT_TRUE(waitUntil([&] {
     std::vector<std::string> traps = statusTraps(b);
@@ -260,7 +260,7 @@ TEST_F(FaultTest, SynchronisationStoppedResumesAndKilledIsReaped) {
 
   synchronise(&walker);
   ASSERT_TRUE(waitUntil([&] { return elementTraps(b) >= 31; }, 30));
-  ASSERT_EQ(0, kill(walker, SIGKILL));
+  ASSERT_TRUE(signalChildOf(daemon_.pid(), walker, SIGKILL));
   ASSERT_TRUE(waitUntil([&] { return !alive(walker); }, 30));
   expectSettled();
   sendReports(21, 10);
@@ -280,14 +280,16 @@ TEST_F(FaultTest, SigtermWhileReportsFlowEndsTheDaemonAndItsSubprocesses) {
   Process sender;
   startReports(&sender, 1, 2000, 400);
   ASSERT_TRUE(waitForReport(a, 100, 60));
-  // A stopped subprocess must not keep the others from seeing the end.
-  ASSERT_EQ(0, kill(b.sub, SIGSTOP));
+  // A stopped subprocess must not keep the others from seeing the end.  It
+  // is held from here: once the daemon has ended, it is no longer its parent.
+  HeldChild stopped(daemon_.pid(), b.sub);
+  ASSERT_TRUE(stopped.signal(SIGSTOP));
   int status = daemon_.stop(SIGTERM, 60);
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(0, WEXITSTATUS(status));
   // Each subprocess sees the daemon's end on its pipes.
   for (Console* x : {&a, &c}) EXPECT_TRUE(waitUntil([&] { return !alive(x->sub); }, 30)) << x->name;
-  ASSERT_EQ(0, kill(b.sub, SIGCONT));
+  ASSERT_TRUE(stopped.signal(SIGCONT));
   EXPECT_TRUE(waitUntil([&] { return !alive(b.sub); }, 30));
   EXPECT_TRUE(qm_.waitForOutput("unsubscribed", 30)) << qm_.output();
   ASSERT_EQ(0, sender.wait(120)) << sender.errors();

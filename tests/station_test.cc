@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "harness/process.h"
+#include "harness/station.h"
 #include "rpc_server.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_client.h"
@@ -38,14 +39,16 @@ bool registered(unsigned long prog, unsigned long vers) {
   return portOf(prog, vers, IPPROTO_UDP) != 0 && portOf(prog, vers, IPPROTO_TCP) != 0;
 }
 
-// A started qm.event, tracing subscriptions.
+// A started qm.event, tracing subscriptions, with its files below a
+// temporary root.
 class Dispatcher {
  public:
   Dispatcher() {
-    EXPECT_TRUE(proc.start({QM_EVENT_BIN, "-d", "1"}));
+    EXPECT_TRUE(proc.start({QM_EVENT_BIN, "-d", "1"}, station.env()));
     EXPECT_TRUE(proc.waitForOutput("serving program", 10)) << proc.errors();
   }
   ~Dispatcher() { EXPECT_EQ(0, proc.stop()); }
+  Station station;
   Process proc;
 };
 

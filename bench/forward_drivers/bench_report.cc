@@ -50,6 +50,12 @@ int bench_buildTrap(TesselServiceMsg* msg, const std::string& from, size_t size)
   return size <= base || fillTrap(msg, size - base);
 }
 
+int bench_buildForwardedTrap(TesselServiceMsg* msg, const std::string& from, size_t size) {
+  static const char kThirdHost[] = "gamma";
+  return bench_buildTrap(msg, from, size) &&
+         put(msg, "vant_forwarded_by", TESSEL_STRING, kThirdHost, sizeof kThirdHost - 1);
+}
+
 int bench_buildDbTrap(TesselServiceMsg* msg, const std::string& from, const std::string& element) {
   stamp(msg, 100110, from);
   msg->setGroup("tessel_db_config");

@@ -17,6 +17,11 @@
 // text).  Returns 0 when the message cannot hold it.
 int bench_buildTrap(TesselServiceMsg* msg, const std::string& from, size_t size);
 
+// The same trap as forwarded by another station: it also carries
+// "vant_forwarded_by" naming a third host, so that a subprocess looks up its
+// console's host name for the loop check before it delivers it.
+int bench_buildForwardedTrap(TesselServiceMsg* msg, const std::string& from, size_t size);
+
 // Makes msg a database-manager trap (agent program 100110, group
 // "tessel_db_config") from host `from` announcing that `element` was added.
 // Returns 0 when the message cannot hold it.

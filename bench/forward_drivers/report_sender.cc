@@ -5,11 +5,13 @@
 // do, first at full speed and then at paced rates (bench_common.h).
 //
 //   bench_report_sender --counters FILE [--to HOST] [--prog N] [--vers N]
-//                       [--kind trap|dbtrap] [--size BYTES] [--from HOST]
+//                       [--kind trap|forwarded|dbtrap] [--size BYTES] [--from HOST]
 //                       [--element NAME] [--seconds S] [--steps N]
 //                       [--label TEXT] [--count N [--rate R]]
 //
 // trap: a plain trap from --from whose argument list is --size bytes;
+// forwarded: the same trap as another station forwarded it (it names a third
+// host in "vant_forwarded_by");
 // dbtrap: a database-manager trap (agent program 100110) announcing that
 // --element was added.  --count N sends N reports (at full speed, or R a
 // second with --rate), waits for their arrival and logs that one run (a
@@ -54,6 +56,7 @@ struct Options {
 
 int buildMessage(const Options& o, TesselServiceMsg* msg) {
   if (o.kind == "dbtrap") return bench_buildDbTrap(msg, o.from, o.element);
+  if (o.kind == "forwarded") return bench_buildForwardedTrap(msg, o.from, o.size);
   return bench_buildTrap(msg, o.from, o.size);
 }
 
@@ -81,7 +84,10 @@ int parseOptions(int argc, char** argv, Options* o) {
       case 't': o->to = optarg; break;
       case 'p': ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->prog); break;
       case 'v': ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->vers); break;
-      case 'k': o->kind = optarg; ok = o->kind == "trap" || o->kind == "dbtrap"; break;
+      case 'k':
+        o->kind = optarg;
+        ok = o->kind == "trap" || o->kind == "forwarded" || o->kind == "dbtrap";
+        break;
       case 'z': ok = cli_parseUnsigned(optarg, 512 * 1024, &o->size); break;
       case 'f': o->from = optarg; break;
       case 'e': o->element = optarg; break;

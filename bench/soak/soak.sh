@@ -28,6 +28,8 @@ rate=${2:-50}
 
 cd "$(dirname "$0")/../.." || exit 1
 top=$PWD
+# shellcheck source=scripts/lib/proc.sh
+. "$top/scripts/lib/proc.sh"
 build=${OVI_BUILD:-build}
 [[ $build = /* ]] || build=$top/$build
 stations=$top/scripts/stations.sh
@@ -43,7 +45,7 @@ two=$work/two
 pids=()
 # shellcheck disable=SC2317  # run by the trap
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do signal_child TERM "$p"; done
   "$stations" down "$two" >/dev/null 2>&1
   if [ "${OVI_SOAK_KEEP:-0}" = 1 ]; then echo "soak: state kept in $work"; else rm -rf "$work"; fi
 }
@@ -138,13 +140,14 @@ churn() {
     echo "$name $prog $2" >> "$work/churned"
     if [ "$4" = stop ]; then
       sleep $(($3 / 2 - 2))
-      kill -STOP "$console_pid"; sleep 5; kill -CONT "$console_pid"; sleep $(($3 / 2 - 3))
+      signal_child STOP "$console_pid"; sleep 5; signal_child CONT "$console_pid"
+      sleep $(($3 / 2 - 3))
     else
       sleep "$3"
     fi
     request 0x100 "$prog" "$2" "$name"
     sleep 2
-    kill "$console_pid" 2>/dev/null
+    signal_child TERM "$console_pid"
   done
 }
 churn q 6 15 run &
@@ -198,7 +201,7 @@ printf '  highest rss over the run: %s kB (sampled every 10 s)\n' "${max:-?}"
 [ "$fds1" -le "$fds0" ] || { echo "soak: descriptors grew"; bad=1; }
 [ "$zombies1" -eq 0 ] || { echo "soak: zombies remain"; bad=1; }
 [ "$kids1" -eq "$kids0" ] || { echo "soak: the daemon has $kids1 children, $kids0 at start"; bad=1; }
-kill -TERM "$daemon"
-for ((i = 0; i < 300; i++)); do kill -0 "$daemon" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$daemon" 2>/dev/null && { echo "soak: the daemon did not end on SIGTERM"; bad=1; }
+signal_child TERM "$daemon"
+for ((i = 0; i < 300; i++)); do child_running "$daemon" || break; sleep 0.1; done
+child_running "$daemon" && { echo "soak: the daemon did not end on SIGTERM"; bad=1; }
 exit "$bad"

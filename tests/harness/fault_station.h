@@ -107,13 +107,20 @@ class FaultStation : public ::testing::Test {
 
   // Starts qm.event and ovi_sender at trace level `level`, then takes the
   // daemon's descriptors as they are once qm.event has delivered a report.
-  // daemonEnv is added to the daemon's environment.
-  void startStation(const char* level = "1", const std::vector<std::string>& daemonEnv = {}) {
+  // daemonEnv is added to the daemon's environment; a descriptorLimit above
+  // 0 starts the daemon with that soft limit on open descriptors.
+  void startStation(const char* level = "1", const std::vector<std::string>& daemonEnv = {},
+                    int descriptorLimit = 0) {
     ASSERT_TRUE(two_.start(&qm_, station(), {QM_EVENT_BIN, "-d", "1"}, env_));
     ASSERT_TRUE(qm_.waitForOutput("serving program", 20)) << qm_.errors();
     std::vector<std::string> env = env_;
     env.insert(env.end(), daemonEnv.begin(), daemonEnv.end());
-    ASSERT_TRUE(two_.start(&daemon_, station(), {OVI_SENDER_BIN, "-d", level}, env));
+    std::vector<std::string> argv = {OVI_SENDER_BIN, "-d", level};
+    if (descriptorLimit > 0)  // the shell execs the daemon: the pid stays the same
+      argv.insert(argv.begin(), {"/bin/sh", "-c",
+                                 "ulimit -Sn " + std::to_string(descriptorLimit) +
+                                     " && exec \"$0\" \"$@\""});
+    ASSERT_TRUE(two_.start(&daemon_, station(), argv, env));
     ASSERT_TRUE(qm_.waitForOutput("program 100139 version 10", 30))
         << daemon_.output() << daemon_.errors();
     sendReports(0, 1);

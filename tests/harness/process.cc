@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -97,8 +98,16 @@ int Process::wait(double seconds) {
   return status_;
 }
 
+bool Process::signal(int signo) {
+  // Only wait() and running() reap the child, and they record its status.
+  if (pid_ <= 0 || status_ != -1) return false;
+  return kill(pid_, signo) == 0;
+}
+
 int Process::stop(int signo, double seconds) {
   if (pid_ <= 0) return -1;
+  // Plain kill() is safe: the child has not been waited for (running() and
+  // wait() would have recorded it), so its pid is still its own.
   if (running()) kill(pid_, signo);
   if (wait(seconds) == -1) {
     kill(pid_, SIGKILL);
@@ -117,11 +126,47 @@ int runProgram(const std::vector<std::string>& argv, std::string* out, double se
   return status;
 }
 
+// The state letter and parent of /proc/PID/stat; false when pid is gone.
+// The fields follow the last ')': the command name may hold one.
+static bool readStat(pid_t pid, char* state, pid_t* parent) {
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t end = stat.rfind(')');
+  long ppid = 0;
+  if (end == std::string::npos || sscanf(stat.c_str() + end + 1, " %c %ld", state, &ppid) != 2)
+    return false;
+  *parent = static_cast<pid_t>(ppid);
+  return true;
+}
+
 char processState(pid_t pid) {
-  FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (f == nullptr) return 0;
   char state = 0;
-  if (fscanf(f, "%*d (%*[^)]) %c", &state) != 1) state = 0;
-  fclose(f);
-  return state;
+  pid_t parent;
+  return readStat(pid, &state, &parent) ? state : 0;
+}
+
+HeldChild::HeldChild(pid_t parent, pid_t pid) : fd_(-1) {
+  if (parent <= 0 || pid <= 0) return;
+  int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return;
+  // Checked once the descriptor is open: if pid has been given to another
+  // process by then, the descriptor holds the ended one and signals fail.
+  char state = 0;
+  pid_t ppid = 0;
+  if (readStat(pid, &state, &ppid) && ppid == parent && state != 'Z' && state != 'X') {
+    fd_ = fd;
+    return;
+  }
+  close(fd);
+}
+
+HeldChild::~HeldChild() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool HeldChild::signal(int signo) const {
+  return fd_ >= 0 && syscall(SYS_pidfd_send_signal, fd_, signo, nullptr, 0) == 0;
+}
+
+bool signalChildOf(pid_t parent, pid_t pid, int signo) {
+  return HeldChild(parent, pid).signal(signo);
 }

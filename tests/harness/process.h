@@ -1,5 +1,10 @@
 // Child processes for end-to-end tests: started with their output captured
 // in files, waited for with bounds, and always ended by their pid.
+//
+// A pid is signalled only while it cannot name another process: a Process
+// signals its own child until it has waited for it, and a process the test
+// did not start (a subprocess of the daemon) is signalled through a pidfd
+// after a check of its parent (HeldChild, signalChildOf).
 #ifndef TESTS_HARNESS_PROCESS_H_
 #define TESTS_HARNESS_PROCESS_H_
 
@@ -34,6 +39,10 @@ class Process {
   // Waits until the output has at least n lines; false after `seconds`.
   bool waitForLines(size_t n, double seconds);
 
+  // Sends signo; false once the process has been waited for.  Until then
+  // its pid stays its own, even after it has ended.
+  bool signal(int signo);
+
   // Waits for the exit; returns the wait status, or -1 after `seconds`.
   int wait(double seconds);
   // Sends signo, waits up to `seconds`, then SIGKILL; returns the wait status.
@@ -44,6 +53,30 @@ class Process {
   int status_;
   std::string dir_;
 };
+
+// A process the test did not start but knows as a child of one it did, held
+// through a pidfd taken while it was that parent's live child: signals reach
+// that process, even after the parent has ended and it has been orphaned,
+// and never another that was given its pid.
+class HeldChild {
+ public:
+  HeldChild(pid_t parent, pid_t pid);
+  ~HeldChild();
+  HeldChild(const HeldChild&) = delete;
+  HeldChild& operator=(const HeldChild&) = delete;
+
+  // True when pid was a live child of parent when this was made.
+  bool held() const { return fd_ >= 0; }
+  // Sends signo; true when the held process still existed to receive it.
+  bool signal(int signo) const;
+
+ private:
+  int fd_;
+};
+
+// Sends signo to pid only when it is, at that moment, a live child of
+// parent; true when it was signalled.
+bool signalChildOf(pid_t parent, pid_t pid, int signo);
 
 // Runs a program to its end (at most `seconds`); returns the wait status and
 // its standard output in *out.
