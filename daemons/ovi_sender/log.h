@@ -13,6 +13,10 @@
 
 void ovi_trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The same from a signal handler: text, then the number when it is not
+// negative, then a line end.  Uses only async-signal-safe calls.
+void ovi_traceFromHandler(int level, const char* text, long number);
+
 // True when a message at this level would be written; lets callers skip
 // building expensive arguments.
 inline bool ovi_tracing(int level) { return proxy_trace_level >= level; }

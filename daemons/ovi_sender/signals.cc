@@ -14,55 +14,21 @@ namespace {
 int childPipe[2] = {-1, -1};
 volatile sig_atomic_t childEnded = 0;
 
-// Appends the decimal text of n at p; returns the new end.
-char* putNumber(char* p, long n) {
-  char digits[24];
-  int len = 0;
-  unsigned long u = n < 0 ? -static_cast<unsigned long>(n) : static_cast<unsigned long>(n);
-  do {
-    digits[len++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (n < 0) *p++ = '-';
-  while (len > 0) *p++ = digits[--len];
-  return p;
+// Installs a handler with an empty mask and no flags: an interrupted call
+// fails with EINTR and the handler stays.  1 on success.
+int install(int signo, void (*handler)(int)) {
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = handler;
+  return sigaction(signo, &sa, nullptr) == 0;
 }
 
 }  // namespace
 
-void ovi_traceFromHandler(int level, const char* text, long number) {
-  if (proxy_trace_level < level) return;
-  char line[256];
-  char* p = line;
-  *p++ = '[';
-  p = putNumber(p, getpid());
-  const char* prefix = "] ";
-  memcpy(p, prefix, 2);
-  p += 2;
-  size_t n = strlen(agent_name);
-  memcpy(p, agent_name, n);
-  p += n;
-  *p++ = ':';
-  *p++ = ' ';
-  n = strlen(text);
-  if (n > 150) n = 150;
-  memcpy(p, text, n);
-  p += n;
-  if (number >= 0) p = putNumber(p, number);
-  *p++ = '\n';
-  ssize_t ignored = write(1, line, p - line);
-  (void)ignored;
-}
-
 int ovi_installDaemonHandlers() {
   if (childPipe[0] < 0 && pipe2(childPipe, O_NONBLOCK | O_CLOEXEC) < 0) return 0;
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sigemptyset(&sa.sa_mask);
-  sa.sa_handler = catch_sigchld;
-  if (sigaction(SIGCHLD, &sa, nullptr) < 0) return 0;
-  sa.sa_handler = catch_sigpipe;
-  return sigaction(SIGPIPE, &sa, nullptr) == 0;
+  return install(SIGCHLD, catch_sigchld) && install(SIGPIPE, catch_sigpipe);
 }
 
 int ovi_childPipe() { return childPipe[0]; }
@@ -105,20 +71,21 @@ void catch_sigusr2(int) {
   ovi_traceFromHandler(2, "catch_sigusr2: caught SIGUSR2", -1);
   Daemon* d = ovi::daemon;
   if (d != nullptr) {
-    d->shutdownRequested = 1;
+    d->child.shutdownRequested = 1;
     ovi_traceFromHandler(2, "shutting down so parent reregisters rendezvous", -1);
-    close(d->controlOutFd);
-    close(d->dataFd);
+    if (d->child.channel != nullptr) d->child.channel->close();
   }
-  _exit(1);
+  // exit() is not safe in a handler: the one end of a child that bypasses
+  // Daemon::endSubprocess.
+  _exit(SUBPROCESS_RESTART);
 }
 
 void catch_sigalrm(int) {
   ovi_traceFromHandler(2, "catch_sigalrm: caught SIGALRM", -1);
   Daemon* d = ovi::daemon;
   if (d == nullptr) return;
-  d->alarmFired = 1;
-  if (d->callState == 3) kill(getpid(), SIGUSR1);
+  d->child.alarmFired = 1;
+  if (d->child.callState == 3) kill(getpid(), SIGUSR1);
 }
 
 void catch_sigusr1(int) {
@@ -128,18 +95,11 @@ void catch_sigusr1(int) {
   ovi_traceFromHandler(2, "catch_sigusr1: caught SIGUSR1", -1);
   Daemon* d = ovi::daemon;
   if (d == nullptr) return;
-  d->clientsRecreated = 1;
-  d->clientsStale = 1;
+  d->child.clientsRecreated = 1;
+  d->child.clientsStale = 1;
 }
 
 int ovi_installSubprocessHandlers() {
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sigemptyset(&sa.sa_mask);
-  sa.sa_handler = catch_sigalrm;
-  if (sigaction(SIGALRM, &sa, nullptr) < 0) return 0;
-  sa.sa_handler = catch_sigusr1;
-  if (sigaction(SIGUSR1, &sa, nullptr) < 0) return 0;
-  sa.sa_handler = catch_sigusr2;
-  return sigaction(SIGUSR2, &sa, nullptr) == 0;
+  return install(SIGALRM, catch_sigalrm) && install(SIGUSR1, catch_sigusr1) &&
+         install(SIGUSR2, catch_sigusr2);
 }

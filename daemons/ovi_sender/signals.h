@@ -26,9 +26,4 @@ void catch_sigusr1(int signo);
 void catch_sigusr2(int signo);
 void catch_sigpipe(int signo);
 
-// Writes a trace line from a signal handler: "[pid] ovi_sender: " text,
-// then the number when it is not negative, then a line end.  Uses only
-// async-signal-safe calls.
-void ovi_traceFromHandler(int level, const char* text, long number);
-
 #endif  // DAEMONS_OVI_SENDER_SIGNALS_H_

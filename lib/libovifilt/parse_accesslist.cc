@@ -1,38 +1,40 @@
 #include "parse_accesslist.h"
 
-#include <string.h>
 #include <strings.h>
 
 #include "data_file.h"
 #include "parse_filter.h"
 #include "tokenizer.h"
 
-static FilePtr afp;
+namespace {
+
+// The reader's state, one per process.
+struct AccessListReader {
+  FilePtr fp;  // the access list while it is open
+};
+
+AccessListReader accessList;
+
+}  // namespace
 
 int ovi_openaccess() {
   ovi_closefilter();
-  int err = ovi_open_data_file("ovi_sender.conf", &afp);
-  if (err == 0) setTokenEof(0);
-  return err;
+  return openTokenFile("ovi_sender.conf", &accessList.fp);
 }
 
-void ovi_closeaccess() { afp.reset(); }
+void ovi_closeaccess() { accessList.fp.reset(); }
 
 static int getAccessLine(char* host, char* database) {
-  ovi_copy_cut(host, getToken(afp.get()), OVI_ACCESS_FIELD_SIZE - 1);
   database[0] = '\0';
-  if (getTokenEor()) return 1;
-  if (getTokenEof()) return -1;
-  ovi_copy_cut(database, getToken(afp.get()), OVI_ACCESS_FIELD_SIZE - 1);
-  if (getTokenEor()) return 1;
-  if (getTokenEof()) return -1;
-  return 0;
+  int end = getTokenField(accessList.fp.get(), host, OVI_ACCESS_FIELD_SIZE - 1);
+  if (end != 0) return end;
+  return getTokenField(accessList.fp.get(), database, OVI_ACCESS_FIELD_SIZE - 1);
 }
 
 int ovi_getAccessLine(char* host, char* database) { return getAccessLine(host, database); }
 
 int ovi_checkaccess(const char* host, const char* database) {
-  if (afp == nullptr || host == nullptr || host[0] == '\0' || database == nullptr ||
+  if (accessList.fp == nullptr || host == nullptr || host[0] == '\0' || database == nullptr ||
       database[0] == '\0')
     return 0;
   setTokenEof(0);

@@ -4,8 +4,8 @@
 //
 // Each record is two tokens (tokenizer.h): the entry name, then a
 // comma-separated list of flag keywords.  Every file that a filter record
-// names is read once into a process-wide cache, freed with the filter file
-// cache; one cached file at a time is selected for look-ups.
+// names is read once into a process-wide cache (file_cache.h), freed with the
+// filter file cache; one cached file at a time is selected for look-ups.
 #ifndef LIB_LIBOVIFILT_PARSE_DBTMPL_H_
 #define LIB_LIBOVIFILT_PARSE_DBTMPL_H_
 

@@ -57,30 +57,32 @@ static T load(const void* value) {
   return v;
 }
 
+// Integer types by code: 1 short, 2 unsigned short, 3 5 14 15 long, 4 6 20
+// 21 22 unsigned long.  False for any other type.
+static bool loadInteger(unsigned int type, const void* value, long long* out) {
+  switch (type) {
+    case 1: *out = load<int16_t>(value); return true;
+    case 2: *out = load<uint16_t>(value); return true;
+    case 3: case 5: case 14: case 15: *out = load<int32_t>(value); return true;
+    case 4: case 6: case 20: case 21: case 22: *out = load<uint32_t>(value); return true;
+    default: return false;
+  }
+}
+
 char* value2str(unsigned int type, const void* value, unsigned int length) {
   static char text[256];
   memset(text, 0, sizeof text);
   if (type < 1 || type > 22) return nullptr;
   if (value == nullptr) return text;
   const unsigned char* bytes = static_cast<const unsigned char*>(value);
+  long long integer;
+  if (loadInteger(type, value, &integer)) {
+    snprintf(text, sizeof text, "%lld", integer);
+    return text;
+  }
   switch (type) {
-    case 1:
-      snprintf(text, sizeof text, "%d", load<int16_t>(value));
-      break;
-    case 2:
-      snprintf(text, sizeof text, "%u", load<uint16_t>(value));
-      break;
-    case 3: case 5: case 14: case 15:
-      snprintf(text, sizeof text, "%d", load<int32_t>(value));
-      break;
-    case 4: case 6: case 20: case 21: case 22:
-      snprintf(text, sizeof text, "%u", load<uint32_t>(value));
-      break;
-    case 7:
-      snprintf(text, sizeof text, "%f", load<float>(value));
-      break;
-    case 8:
-      snprintf(text, sizeof text, "%f", load<double>(value));
+    case 7: case 8:  // float, double
+      snprintf(text, sizeof text, "%f", type == 7 ? load<float>(value) : load<double>(value));
       break;
     case 9: {
       size_t n = strnlen(static_cast<const char*>(value), length);
@@ -120,19 +122,29 @@ char* value2str(unsigned int type, const void* value, unsigned int length) {
 
 // --- Records and the cache ---
 
-static FilePtr ffp;
-// The descriptor under ffp, for the status of the open file; closed with it.
-static int ffd = -1;
-static FilterEntry* filter_file_cache;
-static FilterEntry* filter_file_cache_last;
-static time_t last_time_filter_file_modified;
-// What failed while the cache was last built; static texts.
-static const char* global_current_file;
-static char openfilter_name[1024];
-static char openfilter_with_msg_name[1024];
-static FilterEntry host_slot;
-static FilterEntry default_slot;
-static char* installation_base_dir;
+namespace {
+
+// The reader's state, one per process.
+struct FilterReader {
+  FilePtr fp;   // the filter file, or the file read uncached
+  int fd = -1;  // the descriptor under fp, for the open file's status; closed with it
+  // The cached records in file order, owned through their links.
+  FilterEntry* first = nullptr;
+  FilterEntry* last = nullptr;
+  time_t modified = 0;  // modification time of the file the cache was built from
+  // What failed first while the cache was last built; static text.
+  const char* failure = nullptr;
+  // The names each open received last (1024 bytes; longer names are not supported).
+  char openName[1024] = "";
+  char openWithMsgName[1024] = "";
+  FilterEntry hostSlot;     // ovi_gethost's result
+  FilterEntry defaultSlot;  // ovi_getdefault's result
+  char* baseDir = nullptr;  // the installation base directory once found
+};
+
+FilterReader filter;
+
+}  // namespace
 
 FilterEntry::~FilterEntry() {
   free(keyword);
@@ -180,38 +192,50 @@ static int copyEntry(FilterEntry* slot, const FilterEntry* e) {
 
 int getFilterLine(char* const fields[OVI_FILTER_FIELDS]) {
   for (int i = 0; i < OVI_FILTER_FIELDS; i++) {
-    ovi_copy_cut(fields[i], getToken(ffp.get()), OVI_FILTER_FIELD_SIZE - 1);
+    int end = getTokenField(filter.fp.get(), fields[i], OVI_FILTER_FIELD_SIZE - 1);
     // Nothing but blank lines and comments before the end: no record, even
     // though the newline last read leaves the end-of-record flag set.
     if (i == 0 && fields[0][0] == '\0' && getTokenEof()) return -1;
     if (i == OVI_FILTER_FIELDS - 1) break;
-    if (getTokenEor()) {
+    if (end == 1) {
       for (int j = i + 1; j < OVI_FILTER_FIELDS; j++) fields[j][0] = '\0';
       return 1;
     }
-    if (getTokenEof()) return -1;
+    if (end == -1) return -1;
   }
   return 0;
 }
 
 int ovi_getLine(char* const fields[OVI_FILTER_FIELDS]) { return getFilterLine(fields); }
 
-const FilterEntry* ovi_filter_cache() { return filter_file_cache; }
+const FilterEntry* ovi_filter_cache() { return filter.first; }
 
 void free_filter_file_cache() {
-  while (filter_file_cache != nullptr) {
-    FilterEntry* e = filter_file_cache;
-    filter_file_cache = e->next;
+  while (FilterEntry* e = filter.first) {
+    filter.first = e->next;
     delete e;
   }
-  filter_file_cache_last = nullptr;
+  filter.last = nullptr;
   ovi_free_trap_file_cache(1);
   ovi_free_db_file_cache();
 }
 
+// Reads the template files a new record names, noting the first that fails.
+static void addTemplates(const FilterEntry* e) {
+  // The template readers share the tokenizer; the filter file's end-of-file
+  // flag must survive their reads.
+  int eof = getTokenEof();
+  if (strcmp(e->trapTemplateFile, "-") != 0 && !ovi_add_trap_file_to_cache(e->trapTemplateFile) &&
+      filter.failure == nullptr)
+    filter.failure = "trap template file";
+  if (!ovi_add_db_file_to_cache(e->dbTemplateFile) && filter.failure == nullptr)
+    filter.failure = "db template file";
+  setTokenEof(eof);
+}
+
 void build_filter_file_cache() {
-  if (ffp == nullptr) return;
-  rewind(ffp.get());
+  if (filter.fp == nullptr) return;
+  rewind(filter.fp.get());
   setTokenEof(0);
   char buffers[OVI_FILTER_FIELDS][1024];
   char* fields[OVI_FILTER_FIELDS];
@@ -226,43 +250,35 @@ void build_filter_file_cache() {
       delete e;  // short of memory: the daemon has no better recovery
       return;
     }
-    // The template readers share the tokenizer; this file's end-of-file flag
-    // must survive their reads.
-    int eof = getTokenEof();
-    if (strcmp(e->trapTemplateFile, "-") != 0 && !ovi_add_trap_file_to_cache(e->trapTemplateFile) &&
-        global_current_file == nullptr)
-      global_current_file = "trap template file";
-    if (!ovi_add_db_file_to_cache(e->dbTemplateFile) && global_current_file == nullptr)
-      global_current_file = "db template file";
-    setTokenEof(eof);
-    (filter_file_cache == nullptr ? filter_file_cache : filter_file_cache_last->next) = e;
-    filter_file_cache_last = e;
+    addTemplates(e);
+    (filter.first == nullptr ? filter.first : filter.last->next) = e;
+    filter.last = e;
   }
 }
 
 void ovi_closefilter() {
-  ffp.reset();
-  if (filter_file_cache != nullptr) {
+  filter.fp.reset();
+  if (filter.first != nullptr) {
     free_filter_file_cache();
-    last_time_filter_file_modified = 0;
+    filter.modified = 0;
   }
 }
 
 // Steps shared by the two opens, after the name check: open the file if it is
 // not open, read its status, rebuild the cache when it is newer.
 static int openAndRefresh(const char* name) {
-  if (ffp == nullptr) {
-    int err = ovi_open_data_file(name, &ffp, &ffd);
+  if (filter.fp == nullptr) {
+    int err = ovi_open_data_file(name, &filter.fp, &filter.fd);
     if (err != 0) return err;
   }
   // The open file may have grown past the bound since it was opened.
   struct stat st;
-  int err = tessel_check_text_file(ffd, &st);
+  int err = tessel_check_text_file(filter.fd, &st);
   if (err != 0) return err;
-  if (last_time_filter_file_modified < st.st_mtime) {
+  if (filter.modified < st.st_mtime) {
     free_filter_file_cache();
     build_filter_file_cache();
-    last_time_filter_file_modified = st.st_mtime;
+    filter.modified = st.st_mtime;
   }
   setTokenEof(0);
   return 0;
@@ -273,24 +289,24 @@ static int openAndRefresh(const char* name) {
 static void checkName(const char* name, char* remembered) {
   if (strcmp(name, remembered) == 0) return;
   ovi_closefilter();
-  last_time_filter_file_modified = 0;
+  filter.modified = 0;
   snprintf(remembered, 1024, "%s", name);
 }
 
 int ovi_openfilter(const char* name) {
   if (name == nullptr) name = "";
-  checkName(name, openfilter_name);
+  checkName(name, filter.openName);
   return openAndRefresh(name);
 }
 
 int ovi_openfilter_with_msg(const char* name, char* message) {
   if (name == nullptr) name = "";
-  checkName(name, openfilter_with_msg_name);
-  global_current_file = nullptr;
+  checkName(name, filter.openWithMsgName);
+  filter.failure = nullptr;
   int err = openAndRefresh(name);
-  if (err != 0) global_current_file = "filter file";
-  if (global_current_file == nullptr) return 0;
-  if (message != nullptr) snprintf(message, 256, "%s", global_current_file);
+  if (err != 0) filter.failure = "filter file";
+  if (filter.failure == nullptr) return 0;
+  if (message != nullptr) snprintf(message, 256, "%s", filter.failure);
   return err != 0 ? err : 1;
 }
 
@@ -299,8 +315,8 @@ static const FilterEntry* lookUp(FilterEntry* slot, const char* target, const ch
   clearFields(slot);
   if (keyword == nullptr || keyword[0] == '\0' || (target != nullptr && target[0] == '\0'))
     return nullptr;
-  if (ffp == nullptr) return nullptr;
-  for (const FilterEntry* e = filter_file_cache; e != nullptr; e = e->next) {
+  if (filter.fp == nullptr) return nullptr;
+  for (const FilterEntry* e = filter.first; e != nullptr; e = e->next) {
     if (strcasecmp(e->keyword, keyword) != 0) continue;
     if (target != nullptr && strcasecmp(e->target, target) != 0) continue;
     if (!pass_event_or_trap(e->reportClasses, e->trapTemplateFile, info)) continue;
@@ -311,30 +327,27 @@ static const FilterEntry* lookUp(FilterEntry* slot, const char* target, const ch
 
 const FilterEntry* ovi_gethost(const char* target, const char* keyword, const OVI_MessageInfo* info) {
   if (target == nullptr) {
-    clearFields(&host_slot);
+    clearFields(&filter.hostSlot);
     return nullptr;
   }
-  return lookUp(&host_slot, target, keyword, info);
+  return lookUp(&filter.hostSlot, target, keyword, info);
 }
 
 const FilterEntry* ovi_getdefault(const char* keyword, const OVI_MessageInfo* info) {
-  return lookUp(&default_slot, nullptr, keyword, info);
+  return lookUp(&filter.defaultSlot, nullptr, keyword, info);
 }
 
 int ovi_open_uncached_filter(const char* name) {
-  ffp.reset();
-  int err = ovi_open_data_file(name, &ffp, &ffd);
-  if (err == 0) setTokenEof(0);
-  return err;
+  return openTokenFile(name, &filter.fp, &filter.fd);
 }
 
-void ovi_close_uncached_filter() { ffp.reset(); }
+void ovi_close_uncached_filter() { filter.fp.reset(); }
 
 // --- The installation base directory ---
 
 const char* ovi_get_ovi_installation_base_dir() {
   static const char kDefault[] = "/opt/ZEPHline/orx";
-  if (installation_base_dir != nullptr) return installation_base_dir;
+  if (filter.baseDir != nullptr) return filter.baseDir;
   FilePtr fp;
   if (tessel_open_text_file(tessel_path("/etc/inetd.conf").c_str(), &fp) != 0) return kDefault;
   char line[1024];
@@ -344,8 +357,8 @@ const char* ovi_get_ovi_installation_base_dir() {
     if (path == nullptr) return kDefault;
     const char* start = path;
     while (start > line && start[-1] != ' ' && start[-1] != '\t') start--;
-    installation_base_dir = strndup(start, static_cast<size_t>(path - start) + strlen("/orx"));
-    return installation_base_dir != nullptr ? installation_base_dir : kDefault;
+    filter.baseDir = strndup(start, static_cast<size_t>(path - start) + strlen("/orx"));
+    return filter.baseDir != nullptr ? filter.baseDir : kDefault;
   }
   return kDefault;
 }

@@ -4,9 +4,9 @@
 // entry a line, three fields separated by "%": the enterprise's display name
 // (or a pseudo-enterprise label, trap_limits.h), its trap numbers and its
 // dotted object identifier.  Every file a filter record names is read once
-// into a process-wide cache, in the order added; a read cursor walks the
-// entries of one cached file.  A file that cannot be read is cached without
-// entries, so that no trap passes through it.
+// into a process-wide cache (file_cache.h), in the order added; a read cursor
+// walks the entries of one cached file.  A file that cannot be read is cached
+// without entries, so that no trap passes through it.
 //
 // The enterprise list "/agents/enterprises.oid" below the installation base
 // directory is a table of enterprise names and identifiers sorted by name,

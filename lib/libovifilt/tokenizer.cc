@@ -1,31 +1,42 @@
 #include "tokenizer.h"
 
-static char entry_string[OVI_TOKEN_SIZE];
-static int Eor;
-static int Eof;
+namespace {
 
-int getTokenEor() { return Eor; }
-int getTokenEof() { return Eof; }
-void setTokenEof(int value) { Eof = value; }
+// The tokenizer's state, one per process; the readers share it on purpose
+// (tokenizer.h says how they take turns).
+struct Tokenizer {
+  char token[OVI_TOKEN_SIZE];  // the token last read
+  int eor;                     // the last character consumed was a newline
+  int eof;                     // the end of the stream was reached
+};
+
+Tokenizer tokenizer;
+
+}  // namespace
+
+int getTokenEor() { return tokenizer.eor; }
+int getTokenEof() { return tokenizer.eof; }
+void setTokenEof(int value) { tokenizer.eof = value; }
 
 const char* getToken(FILE* fp) {
   enum { kPlain, kQuoted, kComment } state = kPlain;
+  char* const token = tokenizer.token;
   size_t len = 0;
-  Eor = 0;
-  entry_string[0] = '\0';
+  tokenizer.eor = 0;
+  token[0] = '\0';
   if (fp == nullptr) {
-    Eof = 1;
-    return entry_string;
+    tokenizer.eof = 1;
+    return token;
   }
   for (;;) {
     int c = getc(fp);
     if (c == EOF) {
       // A token cut short by the end of the file is not a token.
-      entry_string[0] = '\0';
-      Eof = 1;
-      return entry_string;
+      token[0] = '\0';
+      tokenizer.eof = 1;
+      return token;
     }
-    Eor = c == '\n';
+    tokenizer.eor = c == '\n';
     if (state == kComment) {
       if (c == '\n') state = kPlain;
       continue;
@@ -33,7 +44,7 @@ const char* getToken(FILE* fp) {
     if (state == kQuoted && c == '"') {
       // The character after a quote decides: another quote is a literal
       // quote, anything else ends the token and is read again next time.
-      // It is only looked at, so it leaves Eor alone.
+      // It is only looked at, so it leaves the end-of-record flag alone.
       int next = getc(fp);
       if (next != '"') {
         if (next != EOF) ungetc(next, fp);
@@ -53,8 +64,21 @@ const char* getToken(FILE* fp) {
         continue;
       }
     }
-    if (len < OVI_TOKEN_SIZE - 1) entry_string[len++] = static_cast<char>(c);
+    if (len < OVI_TOKEN_SIZE - 1) token[len++] = static_cast<char>(c);
   }
-  entry_string[len] = '\0';
-  return entry_string;
+  token[len] = '\0';
+  return token;
+}
+
+int getTokenField(FILE* fp, char* field, size_t max) {
+  ovi_copy_cut(field, getToken(fp), max);
+  // Both flags are set after a blank line at the end: the record ends first.
+  if (tokenizer.eor) return 1;
+  return tokenizer.eof ? -1 : 0;
+}
+
+int openTokenFile(const char* name, FilePtr* out, int* fd) {
+  int err = ovi_open_data_file(name, out, fd);
+  if (err == 0) tokenizer.eof = 0;
+  return err;
 }

@@ -15,7 +15,10 @@
 #ifndef LIB_LIBOVIFILT_TOKENIZER_H_
 #define LIB_LIBOVIFILT_TOKENIZER_H_
 
+#include <stddef.h>
 #include <stdio.h>
+
+#include "data_file.h"
 
 // Size of the token buffer: 1023 characters and the NUL.
 enum { OVI_TOKEN_SIZE = 1024 };
@@ -35,5 +38,16 @@ int getTokenEor();
 // open operations through setTokenEof(0).
 int getTokenEof();
 void setTokenEof(int value);
+
+// Reads the next token of fp into `field` (max + 1 bytes), cut to max
+// characters.  Returns 1 when the end-of-record flag is set after it, else -1
+// when the end-of-file flag is, else 0: what the record readers ask after
+// each field.
+int getTokenField(FILE* fp, char* field, size_t max);
+
+// Opens a data file for reading with getToken, as ovi_open_data_file does
+// (data_file.h), and when it opens clears the end-of-file flag that the
+// stream read before may have left.  Returns 0 or the errno value.
+int openTokenFile(const char* name, FilePtr* out, int* fd = nullptr);
 
 #endif  // LIB_LIBOVIFILT_TOKENIZER_H_

@@ -5,6 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "tessel/tessel_trace.h"
+
 int tessel_debug = 0;
 
 static char lastError[512];
@@ -24,12 +26,8 @@ void tessel_setError(const char* format, ...) {
 
 void tessel_trace(int level, const char* format, ...) {
   if (tessel_debug < level) return;
-  // One write a line: processes that share standard output do not mix.
-  char line[1024];
-  int prefix = snprintf(line, sizeof line, "[%d] tessel: ", static_cast<int>(getpid()));
   va_list ap;
   va_start(ap, format);
-  vsnprintf(line + prefix, sizeof line - prefix, format, ap);
+  tessel_vtraceLine("tessel", format, ap);
   va_end(ap);
-  fputs(line, stdout);
 }
