@@ -29,11 +29,11 @@ int Daemon::callRendez(TesselServiceMsg* msg) { return deliver(msg, false); }
 int Daemon::callEventRendez(TesselServiceMsg* msg) { return deliver(msg, true); }
 
 void Daemon::rebuildClientsIfAsked() {
-  if (!clientsStale) return;
-  clientsStale = 0;
+  if (!child.clientsStale) return;
+  child.clientsStale = 0;
   if (!createClients()) {
     ovi_trace(1, "create Clients failed exiting.\n");
-    exit(0);
+    endSubprocess(SUBPROCESS_DONE);
   }
 }
 
@@ -46,27 +46,27 @@ int Daemon::deliver(TesselServiceMsg* msg, bool event) {
     return 1;
   }
   struct timeval timeout = {1, 0};
-  if (transport == TESSEL_PROTO_TCP) {
-    gettimeofday(&timerStart, nullptr);
+  if (child.transport == TESSEL_PROTO_TCP) {
+    gettimeofday(&child.timerStart, nullptr);
     setAbortTimer(TCP_ABORT_SECONDS);
     ovi_trace(2, "started TCP clnt_call abort timer: %d sec ...\n", TCP_ABORT_SECONDS);
   }
   ovi_trace(2, "sending report to rendezvous; timeout %d sec ...\n", static_cast<int>(timeout.tv_sec));
   CLIENT* handle = TesselClient::handleIn(msg);
-  callState = 3;
+  child.callState = 3;
   enum clnt_stat stat = clnt_call(handle, TESSEL_PROC_MESSAGE, (xdrproc_t)_tessel_serialMsg,
                                   (char*)msg, (xdrproc_t)_tessel_xdrStatus, (char*)&vant_error,
                                   timeout);
-  callState = 4;
-  if (transport == TESSEL_PROTO_TCP) {
+  child.callState = 4;
+  if (child.transport == TESSEL_PROTO_TCP) {
     setAbortTimer(0);
     ovi_trace(2, "stopped TCP clnt_call abort timer\n");
   }
-  if (clientsRecreated) {
+  if (child.clientsRecreated) {
     // A SIGUSR1 (the abort timer's) came since the clients were last made.
     // They are made anew only now that the call has let go of the old
     // handle; the report is not tried again.
-    clientsRecreated = 0;
+    child.clientsRecreated = 0;
     rebuildClientsIfAsked();
     return 1;
   }
@@ -82,5 +82,5 @@ int Daemon::deliver(TesselServiceMsg* msg, bool event) {
     return 1;
   }
   ovi_trace(2, "clnt_call failed: %s; exiting (with restart)\n", clnt_sperror(handle, ""));
-  exit(1);
+  endSubprocess(SUBPROCESS_RESTART);
 }

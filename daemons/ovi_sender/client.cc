@@ -14,7 +14,7 @@ namespace {
 const uint32_t kUdpLimit = TESSEL_UDP_LIMIT;
 
 struct ClientSlot {
-  TesselClient* Daemon::*member;
+  TesselClient* Daemon::Subprocess::*member;
   int protocol;
   bool event;  // program 100101 instead of the receiver's own
   const char* label;
@@ -23,10 +23,10 @@ struct ClientSlot {
 // In the order they are made: a missing UDP client is fatal, a missing TCP
 // one only costs the long messages.
 const ClientSlot kSlots[] = {
-    {&Daemon::udpClient, TESSEL_PROTO_UDP, false, "UDP client"},
-    {&Daemon::udpEventClient, TESSEL_PROTO_UDP, true, "UDP Event client"},
-    {&Daemon::tcpClient, TESSEL_PROTO_TCP, false, "TCP client"},
-    {&Daemon::tcpEventClient, TESSEL_PROTO_TCP, true, "TCP Event client"},
+    {&Daemon::Subprocess::udpClient, TESSEL_PROTO_UDP, false, "UDP client"},
+    {&Daemon::Subprocess::udpEventClient, TESSEL_PROTO_UDP, true, "UDP Event client"},
+    {&Daemon::Subprocess::tcpClient, TESSEL_PROTO_TCP, false, "TCP client"},
+    {&Daemon::Subprocess::tcpEventClient, TESSEL_PROTO_TCP, true, "TCP Event client"},
 };
 
 const unsigned long kEventProg = 100101;
@@ -50,7 +50,7 @@ int Daemon::createClients() {
   // Destroyed in the order UDP, TCP, UDP Event, TCP Event.
   const ClientSlot* destroyOrder[] = {&kSlots[0], &kSlots[2], &kSlots[1], &kSlots[3]};
   for (const ClientSlot* slot : destroyOrder) {
-    TesselClient*& client = this->*(slot->member);
+    TesselClient*& client = child.*(slot->member);
     if (client == nullptr) continue;
     client->destroyClient();
     delete client;
@@ -59,7 +59,7 @@ int Daemon::createClients() {
   }
   const struct timeval timeout = {5, 0};
   for (const ClientSlot& slot : kSlots) {
-    TesselClient*& client = this->*(slot.member);
+    TesselClient*& client = child.*(slot.member);
     client = new (std::nothrow) TesselClient;
     if (client == nullptr || client->status != 0) {
       ovi_trace(2, "No memory\n");
@@ -67,8 +67,8 @@ int Daemon::createClients() {
       return 0;
     }
     ovi_trace(2, "creating %s, timeout %d sec ...\n", slot.label, static_cast<int>(timeout.tv_sec));
-    if (client->getClient(rendezAddr, slot.protocol, slot.event ? kEventProg : rendezProg,
-                          rendezVers, 0, timeout)) {
+    if (client->getClient(child.rendezAddr, slot.protocol, slot.event ? kEventProg : child.rendezProg,
+                          child.rendezVers, 0, timeout)) {
       ovi_trace(2, "created %s\n", slot.label);
       if (slot.protocol == TESSEL_PROTO_TCP) boundWrites(client);
       continue;
@@ -94,15 +94,15 @@ int Daemon::loadClient(TesselServiceMsg* msg, bool event) {
   const char* label = event ? "Event client" : "client";
   TesselClient* client;
   if (length <= kUdpLimit) {
-    client = event ? udpEventClient : udpClient;
-    transport = TESSEL_PROTO_UDP;
+    client = event ? child.udpEventClient : child.udpClient;
+    child.transport = TESSEL_PROTO_UDP;
     ovi_trace(2, "restored UDP %s\n", label);
-  } else if ((client = event ? tcpEventClient : tcpClient) == nullptr) {
+  } else if ((client = event ? child.tcpEventClient : child.tcpClient) == nullptr) {
     ovi_trace(2, "no TCP client\n");
     unblockSignals(mask);
     return 0;
   } else {
-    transport = TESSEL_PROTO_TCP;
+    child.transport = TESSEL_PROTO_TCP;
     ovi_trace(2, "restored TCP %s\n", label);
   }
   client->loadInto(msg);

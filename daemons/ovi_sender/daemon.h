@@ -35,6 +35,9 @@ enum { NO_SUBPROC_PID = 65536 };
 // A TCP call to a receiver is abandoned when it has not ended this long
 // after it began (and again every as many seconds while it hangs).
 enum { TCP_ABORT_SECONDS = 5 };
+// How a child of the daemon ends: after SUBPROCESS_RESTART the daemon
+// registers the receiver of a forwarding subprocess again.
+enum { SUBPROCESS_DONE = 0, SUBPROCESS_RESTART = 1 };
 
 class Daemon : public TesselObject {
  public:
@@ -53,6 +56,12 @@ class Daemon : public TesselObject {
 
   // Unsubscribes from qm.event when this process subscribed.
   void my_exit();
+
+  // Ends a child of the daemon (a forwarding, synchronisation or status-trap
+  // subprocess) with SUBPROCESS_RESTART or SUBPROCESS_DONE.  Every end of a
+  // child goes through here, but for the SIGUSR2 handler's, which must use
+  // _exit.
+  [[noreturn]] static void endSubprocess(int status);
 
   // The service loop; returns only when select reports a bad descriptor.
   void svc_run();
@@ -120,7 +129,7 @@ class Daemon : public TesselObject {
   // r); 1 in the daemon after the fork, 0 when fork failed.
   int send_db_traps(Rendez* r);
   // Sends the end-of-synchronisation status trap to r and ends the process.
-  void send_sync_end(Rendez* r, const char* reason);
+  [[noreturn]] void send_sync_end(Rendez* r, const char* reason);
 
   // ---- clients and delivery (client.cc, call.cc), in the subprocess ----
   // Destroys the clients toward the receiver and makes the four anew; 1 when
@@ -202,42 +211,47 @@ class Daemon : public TesselObject {
   // Discards every cached report of the rendezvous; returns 1.
   int flushReportCache(Rendez* rendez);
 
-  int initFailed;                 // 1 after a failed construction
-  char* logFile;                  // report-log path (owned)
-  volatile int currentSubprocPid; // target of the SIGPIPE handler
-  TesselList* rendezList;         // Rendez*, in registration order (owned)
-  volatile sig_atomic_t alarmFired;        // subprocess: set by SIGALRM
-  volatile sig_atomic_t clientsRecreated;  // subprocess: set by SIGUSR1, cleared after a call
-  volatile sig_atomic_t clientsStale;      // subprocess: SIGUSR1 asked for clients not yet made
-  volatile sig_atomic_t shutdownRequested; // subprocess: set by SIGUSR2
-  volatile sig_atomic_t callState;         // subprocess: 3 during a call, 4 after
-  struct in_addr rendezAddr;      // subprocess: its receiver
-  uint32_t rendezProg;
-  uint32_t rendezVers;
-  int controlOutFd;               // subprocess: its pipe ends
-  int controlInFd;
-  int dataFd;
-  TesselClient* udpEventClient;   // subprocess: clients toward the receiver
-  TesselClient* tcpEventClient;
-  TesselClient* udpClient;
-  TesselClient* tcpClient;
-  int transport;                  // subprocess: 17 or 6, the client last chosen
-  struct timeval timerStart;      // subprocess: start of the current TCP call
-  char hostname[256];             // this host's name
-  uint32_t eventRendezProg;       // 100139 once subscribed; 0 in subprocesses
-  struct timeval eventTimeout;    // {30, 0}
-  char filterFile[1024];          // filter file of the latest action request
-  char orxName[1024];             // database of the latest action request
-  int32_t reportPriority;         // subprocess: priority of the report
-  int32_t newPriority;            // subprocess: priority the filter gives it
-  int32_t filterPriority;         // subprocess: least priority the filter passes
-  int callMeMom;                  // 1 once subscribing began; 0 in subprocesses
+  int initFailed = 0;                 // 1 after a failed construction
+  char* logFile = nullptr;            // report-log path (owned)
+  volatile int currentSubprocPid = NO_SUBPROC_PID;  // target of the SIGPIPE handler
+  TesselList* rendezList = nullptr;   // Rendez*, in registration order (owned)
+  char hostname[256] = "";            // this host's name
+  uint32_t eventRendezProg = 0;       // 100139 once subscribed; 0 in subprocesses
+  struct timeval eventTimeout = {30, 0};
+  char filterFile[1024] = "";         // filter file of the latest action request
+  char orxName[1024] = "";            // database of the latest action request
+  int callMeMom = 0;                  // 1 once subscribing began; 0 in subprocesses
+
+  // What only a forwarding subprocess uses, set after the fork: the daemon's
+  // own copy keeps these values as constructed.
+  struct Subprocess {
+    volatile sig_atomic_t alarmFired = 0;         // set by SIGALRM
+    volatile sig_atomic_t clientsRecreated = 0;   // set by SIGUSR1, cleared after a call
+    volatile sig_atomic_t clientsStale = 0;       // SIGUSR1 asked for clients not yet made
+    volatile sig_atomic_t shutdownRequested = 0;  // set by SIGUSR2
+    volatile sig_atomic_t callState = 0;          // 3 during a call to the receiver, 4 after
+    struct in_addr rendezAddr = {};               // its receiver
+    uint32_t rendezProg = 0;
+    uint32_t rendezVers = 0;
+    // Its ends of the pipes (controlOutFd, controlInFd, dataFd), owned by
+    // its copy of its Rendez.
+    ReportChannel* channel = nullptr;
+    TesselClient* udpEventClient = nullptr;       // clients toward the receiver
+    TesselClient* tcpEventClient = nullptr;
+    TesselClient* udpClient = nullptr;
+    TesselClient* tcpClient = nullptr;
+    int transport = 0;                            // 17 or 6: the client last chosen
+    struct timeval timerStart = {};               // start of the current TCP call
+    int32_t reportPriority = 0;                   // priority of the report
+    int32_t newPriority = 0;                      // priority the filter gives it
+    int32_t filterPriority = 0;                   // least priority the filter passes
+  } child;
 
  private:
   int loadClient(TesselServiceMsg* msg, bool event);
   int deliver(TesselServiceMsg* msg, bool event);
   // The child's half of addRendez: prepares the subprocess and runs it.
-  void startSubprocess(Rendez* r, int toChild[2], int toParent[2], int data[2]);
+  [[noreturn]] void startSubprocess(Rendez* r);
 };
 
 // The request callback given to the forwarding library.

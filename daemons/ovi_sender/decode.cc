@@ -125,43 +125,23 @@ void applyNewPriority(vant_tessel_data_list** list, int newPriority) {
   *tail = copyNode(d);
 }
 
-}  // namespace
-
-int decodeTrap(Daemon* d, ReportState* s) {
-  TesselServiceMsg* msg = s->msg;
-  bool glyph = strcmp(msg->group, kGlyphGroup) == 0;
-  ovi_trace(3, "FORWARD:  Found a Trap\n");
-  if (glyph) {
-    s->info.reportClass = OVI_CLASS_GLYPH_TRAP;
-    ovi_trace(2, "Got Message type GLYPH TRAP\n");
-  } else if (msg->agentProg == kDbManagerProg) {
-    s->info.reportClass = OVI_CLASS_DBMGR_TRAP;
-    ovi_trace(2, "Got Message type DBMGR TRAP\n");
-  } else {
-    s->info.reportClass = OVI_CLASS_TRAP;
-    ovi_trace(2, "Got Message type TRAP\n");
-  }
-
-  vant_tessel_data_list* data = nullptr;
-  vant_tessel_data_list** tail = &data;
+// Reads a trap's data into *data, up to and including the end marker, and
+// notes on the way what classifies it.  0 when the data cannot be read.
+int fetchTrapData(Daemon* d, ReportState* s, bool glyph, vant_tessel_data_list** data) {
+  vant_tessel_data_list** tail = data;
   for (;;) {
     Tessel_data datum;
-    if (!vant_fetch_data(&datum, msg)) {
+    if (!vant_fetch_data(&datum, s->msg)) {
       // Data that cannot be read would be fetched for ever: the report ends.
       ovi_trace(3, "can't fetch dataRead statistics\n");
-      free_data_list(data);
       return 0;
     }
     vant_tessel_data_list* node = copyNode(datum);
-    if (node == nullptr) {
-      free_data_list(data);
-      return 0;
-    }
+    if (node == nullptr) return 0;
     if (!glyph) traceFetched(false, datum);
     *tail = node;
     tail = &node->next;
     if (glyph && node->copied) traceFetched(true, datum);
-    bool end = strcmp(datum.name, "tessel_endofargs") == 0;
     if (!node->copied) {
       ovi_trace(3, "Unable to copy the field information for %s.\n", datum.name);
     } else if (datum.type == 17) {
@@ -174,21 +154,19 @@ int decodeTrap(Daemon* d, ReportState* s) {
       s->info.trapNumber = wordOf(node->value, node->length);
     } else if (strcmp(datum.name, "priority") == 0) {
       if (glyph || s->info.reportClass == OVI_CLASS_TRAP)
-        d->reportPriority = get_priority(static_cast<const char*>(node->value));
+        d->child.reportPriority = get_priority(static_cast<const char*>(node->value));
     } else if (glyph && strcmp(datum.name, "glyph") == 0) {
       setText(&s->host, static_cast<const char*>(node->value));
     }
-    if (end) break;
+    if (strcmp(datum.name, "tessel_endofargs") == 0) return 1;
   }
+}
 
-  if (!d->filterReport(msg, s->arglist, s->work1, s->work2, &s->info, s->host)) {
-    free_data_list(data);
-    return 0;
-  }
-  if (d->newPriority != 0 && (glyph || s->info.reportClass == OVI_CLASS_TRAP))
-    applyNewPriority(&data, d->newPriority);
-
-  for (vant_tessel_data_list* n = data; n != nullptr; n = n->next) {
+// Puts the trap's data that have a text form on the send list; a glyph-state
+// trap's host name is prefixed with this host's, and one of another database
+// is marked not to be sent.
+void sendTrapData(Daemon* d, ReportState* s, bool glyph, const vant_tessel_data_list* data) {
+  for (const vant_tessel_data_list* n = data; n != nullptr; n = n->next) {
     if (!n->copied || value2str(n->type, n->value, n->length) == nullptr) continue;
     if (glyph && strcmp(n->name, "orx_name") == 0 &&
         strncmp(d->orxName, static_cast<const char*>(n->value), n->length) != 0) {
@@ -205,8 +183,34 @@ int decodeTrap(Daemon* d, ReportState* s) {
     }
     appendInfo(s, n->name, n->type, n->length, n->value);
   }
+}
+
+}  // namespace
+
+int decodeTrap(Daemon* d, ReportState* s) {
+  TesselServiceMsg* msg = s->msg;
+  bool glyph = strcmp(msg->group, kGlyphGroup) == 0;
+  ovi_trace(3, "FORWARD:  Found a Trap\n");
+  if (glyph) {
+    s->info.reportClass = OVI_CLASS_GLYPH_TRAP;
+    ovi_trace(2, "Got Message type GLYPH TRAP\n");
+  } else if (msg->agentProg == kDbManagerProg) {
+    s->info.reportClass = OVI_CLASS_DBMGR_TRAP;
+    ovi_trace(2, "Got Message type DBMGR TRAP\n");
+  } else {
+    s->info.reportClass = OVI_CLASS_TRAP;
+    ovi_trace(2, "Got Message type TRAP\n");
+  }
+  vant_tessel_data_list* data = nullptr;
+  int passed = fetchTrapData(d, s, glyph, &data) &&
+               d->filterReport(msg, s->arglist, s->work1, s->work2, &s->info, s->host);
+  if (passed) {
+    if (d->child.newPriority != 0 && (glyph || s->info.reportClass == OVI_CLASS_TRAP))
+      applyNewPriority(&data, d->child.newPriority);
+    sendTrapData(d, s, glyph, data);
+  }
   free_data_list(data);
-  return 1;
+  return passed;
 }
 
 int decodeEvent(Daemon* d, ReportState* s) {
@@ -252,8 +256,8 @@ int decodeEvent(Daemon* d, ReportState* s) {
         const char* enumName = translateEnum(e.name, wordOf(e.threshold, e.length));
         if (enumName != nullptr) snprintf(threshold, sizeof threshold, "%s", enumName);
       }
-      d->reportPriority = e.priority;
-      int p = d->newPriority != 0 ? d->newPriority : d->reportPriority;
+      d->child.reportPriority = e.priority;
+      int p = d->child.newPriority != 0 ? d->child.newPriority : d->child.reportPriority;
       // The reason describes the threshold whatever the priority.
       char reason[1024];
       snprintf(reason, sizeof reason, "%s %s %s", e.name, relop2str(e.relationalOp), threshold);
@@ -269,4 +273,27 @@ int decodeEvent(Daemon* d, ReportState* s) {
     if (end) break;
   }
   return 1;
+}
+
+int decodeReport(Daemon* d, ReportState* s, TesselServiceMsg* msg, TesselArglist* arglist,
+                 TesselArglist* work1, TesselArglist* work2, const char* localHost) {
+  memset(s, 0, sizeof *s);
+  s->msg = msg;
+  s->arglist = arglist;
+  s->work1 = work1;
+  s->work2 = work2;
+  s->localHost = localHost;
+  s->host = strdup(msg->host);
+  int passed = 0;
+  switch (msg->type) {
+    case 2: case 12:
+      passed = decodeTrap(d, s);
+      break;
+    case 4:
+      passed = decodeEvent(d, s);
+      break;
+  }
+  free(s->host);
+  s->host = nullptr;
+  return passed;
 }

@@ -32,4 +32,10 @@ int decodeTrap(Daemon* d, ReportState* state);
 // The event path; the same results.
 int decodeEvent(Daemon* d, ReportState* state);
 
+// Fills *state for the message and takes the path its type asks for (2 and
+// 12 traps, 4 events; any other type is dropped): the same results.  The
+// caller frees state->sendList either way.
+int decodeReport(Daemon* d, ReportState* state, TesselServiceMsg* msg, TesselArglist* arglist,
+                 TesselArglist* work1, TesselArglist* work2, const char* localHost);
+
 #endif  // DAEMONS_OVI_SENDER_DECODE_H_

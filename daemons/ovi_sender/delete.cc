@@ -77,9 +77,7 @@ int Daemon::reapRendez(long pid, int restart) {
   Rendez* r = static_cast<Rendez*>(TesselList::data(n));
   // A registration replaced or deleted meanwhile must not come back.
   if (r->ending) restart = 0;
-  close(r->control_out_fd);
-  close(r->data_fd);
-  close(r->control_in_fd);
+  r->channel.close();
   // The pid is gone: no SIGPIPE may be passed on to it, nor to whoever gets
   // the number next.
   if (currentSubprocPid == pid) currentSubprocPid = NO_SUBPROC_PID;
@@ -101,7 +99,6 @@ int Daemon::reapRendez(long pid, int restart) {
   ovi_trace(2, "\tfilter_file: %s\n", r->filter_file);
   ovi_trace(2, "\t   orx_name: %s\n", r->orx_name);
   rendezList->remove(n);
-  delete r->report_cache;
   delete r;
   unblockSignals(mask);
   return restart ? addRendez(request) : 1;

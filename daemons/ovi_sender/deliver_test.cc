@@ -193,6 +193,16 @@ TEST_F(DeliverTest, ConnectionEndsComeUnlessAttributesAreAsked) {
   EXPECT_EQ("vant_forwarded_by=HOST, added=link1\\0, " + ends, deliver({"added", "link1"}));
 }
 
+// A connection's ends depend on the entry: none without one, and a deletion
+// that its entry drops still gets them.
+TEST_F(DeliverTest, ConnectionEndsFollowTheEntryOfTheDatum) {
+  setFilter("hostname link1 - - pass conn.tmpl\n");
+  station_.writeData("conn.tmpl", "added connections\ndeleted drop\n");
+  EXPECT_EQ("vant_forwarded_by=HOST, removed=link1\\0, type=connection.serial, deleted=link1\\0, "
+            "type=connection.serial, Object1=router7, Object2=host3",
+            deliver({"removed", "link1", "deleted", "link1"}));
+}
+
 TEST_F(DeliverTest, GlyphStateTrapsPassOrDropWhole) {
   msg_.setGroup("tessel_glyph_state");
   setFilter("hostname host3 - - drop\ndefault - - - pass\n");

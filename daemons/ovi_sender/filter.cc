@@ -203,22 +203,15 @@ const FilterEntry* search_recursively_for_membership(const char* view, ViewCateg
 
 // Nodes and their values are malloc'ed blocks, as the report decoding
 // allocates them.
-void free_data_list(vant_tessel_data_list* first) {
-  while (first != nullptr) {
-    vant_tessel_data_list* next = first->next;
-    free(first->value);
-    free(first);
-    first = next;
-  }
-}
+void free_data_list(vant_tessel_data_list* first) { free_value_list(first); }
 
 // ---- the Daemon's part ----
 
 int Daemon::filterReport(TesselServiceMsg* msg, TesselArglist* /*arglist*/,
                          TesselArglist* /*work1*/, TesselArglist* /*work2*/,
                          OVI_MessageInfo* info, const char* host) {
-  filterPriority = 0;
-  newPriority = 0;
+  child.filterPriority = 0;
+  child.newPriority = 0;
   // Database-manager traps are filtered element by element when their data
   // are rebuilt.
   if (info != nullptr && info->reportClass == OVI_CLASS_DBMGR_TRAP) return 1;
@@ -238,22 +231,32 @@ int Daemon::filterReport(TesselServiceMsg* msg, TesselArglist* /*arglist*/,
   if (entry == nullptr) return 0;
   if (strcasecmp(text(entry->action), "pass") != 0) return 0;
 
-  filterPriority = get_priority(entry->filterPriority);
-  newPriority = get_priority(entry->newPriority);
-  ovi_trace(3, "Priority %s now set to %d\n", text(entry->newPriority), newPriority);
+  child.filterPriority = get_priority(entry->filterPriority);
+  child.newPriority = get_priority(entry->newPriority);
+  ovi_trace(3, "Priority %s now set to %d\n", text(entry->newPriority), child.newPriority);
   return 1;
 }
 
-const FilterEntry* Daemon::filterByHost(const char* host, const OVI_MessageInfo* info) {
+namespace {
+
+// Opens the filter file and takes its first record of `keyword` for target;
+// `shown` is how a failed look-up names the target.
+const FilterEntry* lookUpTarget(const char* filterFile, const char* keyword, const char* target,
+                                const char* shown, const OVI_MessageInfo* info) {
   ovi_trace(3, "FILTER EVENT: Opened Filter file %s\n", filterFile);
   if (!openFilter(filterFile)) return nullptr;
-  const FilterEntry* entry = ovi_gethost(host, kHostKeyword, info);
+  const FilterEntry* entry = ovi_gethost(target, keyword, info);
   if (entry != nullptr)
-    traceFound(kHostKeyword, entry);
+    traceFound(keyword, entry);
   else
-    ovi_trace(5, "FILTER EVENT: Search type %s, Failed for target %s.\n", kHostKeyword,
-              text(host));
+    ovi_trace(5, "FILTER EVENT: Search type %s, Failed for target %s.\n", keyword, shown);
   return entry;
+}
+
+}  // namespace
+
+const FilterEntry* Daemon::filterByHost(const char* host, const OVI_MessageInfo* info) {
+  return lookUpTarget(filterFile, kHostKeyword, host, text(host), info);
 }
 
 const FilterEntry* Daemon::filterByComponent(const char* host, const OVI_MessageInfo* info) {
@@ -265,15 +268,7 @@ const FilterEntry* Daemon::filterByComponent(const char* host, const OVI_Message
   // The type lives in the local buffer; ovi_gethost keeps its own copy.
   const char* type = text(orxdb_get_element_type(&element));
   ovi_trace(3, "FILTER: Element TYPE %s\n", type);
-  ovi_trace(3, "FILTER EVENT: Opened Filter file %s\n", filterFile);
-  if (!openFilter(filterFile)) return nullptr;
-  const FilterEntry* entry = ovi_gethost(type, kComponentKeyword, info);
-  if (entry != nullptr)
-    traceFound(kComponentKeyword, entry);
-  else
-    ovi_trace(5, "FILTER EVENT: Search type %s, Failed for target %s.\n", kComponentKeyword,
-              host);
-  return entry;
+  return lookUpTarget(filterFile, kComponentKeyword, type, host, info);
 }
 
 // The view steps do not reopen the filter file: the host step of the same

@@ -83,17 +83,17 @@ TEST_F(FilterTest, FirstKindFoundDecidesInOrderAndEditsApplyAtOnce) {
     for (uint32_t type : {12u, 4u}) {
       SCOPED_TRACE("records from " + std::to_string(i) + ", type " + std::to_string(type));
       EXPECT_EQ(expected[i].pass, filter("alpha", type, type == 4 ? OVI_CLASS_EVENT : 2));
-      EXPECT_EQ(expected[i].filterPriority, d_.filterPriority);
-      EXPECT_EQ(expected[i].newPriority, d_.newPriority);
+      EXPECT_EQ(expected[i].filterPriority, d_.child.filterPriority);
+      EXPECT_EQ(expected[i].newPriority, d_.child.newPriority);
     }
   }
 }
 
 TEST_F(FilterTest, DatabaseTrapsAndOtherReportTypesPassUnfiltered) {
   strcpy(d_.filterFile, "missing.filter");
-  d_.filterPriority = d_.newPriority = 3;
+  d_.child.filterPriority = d_.child.newPriority = 3;
   EXPECT_EQ(1, filter("alpha", 12, OVI_CLASS_DBMGR_TRAP));
-  EXPECT_EQ(0, d_.filterPriority + d_.newPriority);
+  EXPECT_EQ(0, d_.child.filterPriority + d_.child.newPriority);
   EXPECT_EQ(1, filter("alpha", 5));
   EXPECT_EQ(1, filter("alpha", 2));
   EXPECT_EQ(0, filter("alpha", 12));  // no filter file: no record
@@ -105,16 +105,16 @@ TEST_F(FilterTest, DatabaseTrapsAndOtherReportTypesPassUnfiltered) {
 TEST_F(FilterTest, ViewsAreSearchedDepthFirstInDatabaseOrderThroughCycles) {
   setFilter("viewname Site - low pass\nviewname Annex - high pass\n");
   EXPECT_EQ(1, filter("alpha"));
-  EXPECT_EQ(1, d_.newPriority);
+  EXPECT_EQ(1, d_.child.newPriority);
   EXPECT_EQ(1, filter("beta"));
-  EXPECT_EQ(3, d_.newPriority);
+  EXPECT_EQ(3, d_.child.newPriority);
   EXPECT_EQ(0, filter("nosuch"));
   EXPECT_EQ(0, filter("Home"));  // in no view
 
   // Neither name is met around the L1-L2 cycle; Top's type is, past it.
   setFilter("viewname Elsewhere - - pass\nviewtype top - med pass\n");
   EXPECT_EQ(1, filter("gamma"));
-  EXPECT_EQ(2, d_.newPriority);
+  EXPECT_EQ(2, d_.child.newPriority);
 }
 
 }  // namespace

@@ -48,10 +48,10 @@ void Daemon::sendToRendez(Rendez* r) {
   char localHost[256];
   gethostname(localHost, sizeof localHost);
   localHost[sizeof localHost - 1] = '\0';
-  if (!ovi_installSubprocessHandlers()) exit(0);
+  if (!ovi_installSubprocessHandlers()) endSubprocess(SUBPROCESS_DONE);
   if (!createClients()) {
     ovi_trace(1, "Client Creates failed -- exiting.\n");
-    exit(0);
+    endSubprocess(SUBPROCESS_DONE);
   }
 
   for (;;) {
@@ -62,7 +62,7 @@ void Daemon::sendToRendez(Rendez* r) {
     if (!msg || !arglist || !work1 || !work2 || msg->status != 0 || arglist->status != 0 ||
         work1->status != 0 || work2->status != 0) {
       ovi_trace(1, "No memory\n");
-      exit(0);
+      endSubprocess(SUBPROCESS_DONE);
     }
     receiveReport(msg.get(), arglist.get(), work1.get(), work2.get(), r);
     // A database dropped and loaded again, or replaced, since the last
@@ -75,36 +75,17 @@ void Daemon::sendToRendez(Rendez* r) {
 
 void Daemon::forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, TesselArglist* work1,
                            TesselArglist* work2, const char* localHost) {
-  reportPriority = 0;
+  child.reportPriority = 0;
   if (msg->arglistLength == 0) return;
   ReportState s;
-  memset(&s, 0, sizeof s);
-  s.msg = msg;
-  s.arglist = arglist;
-  s.work1 = work1;
-  s.work2 = work2;
-  s.localHost = localHost;
-  s.host = strdup(msg->host);
-  int passed;
-  switch (msg->type) {
-    case 2: case 12:
-      passed = decodeTrap(this, &s);
-      break;
-    case 4:
-      passed = decodeEvent(this, &s);
-      break;
-    default:
-      passed = 0;
-  }
-  free(s.host);
-  if (!passed) {
+  if (!decodeReport(this, &s, msg, arglist, work1, work2, localHost)) {
     free_info_list(s.sendList);
     return;
   }
   ovi_trace(3, "FINISHED ALL FILTERING: Filter Priority: %d, Report Priority %d, New Priority %d\n",
-            filterPriority, reportPriority, newPriority);
-  if ((s.info.reportClass != 4 && reportPriority < filterPriority) || s.dontSend ||
-      cameFromReceiver(s.sendList, rendezAddr)) {
+            child.filterPriority, child.reportPriority, child.newPriority);
+  if ((s.info.reportClass != 4 && child.reportPriority < child.filterPriority) || s.dontSend ||
+      cameFromReceiver(s.sendList, child.rendezAddr)) {
     free_info_list(s.sendList);
     return;
   }
@@ -118,19 +99,19 @@ void Daemon::forwardReport(TesselServiceMsg* msg, TesselArglist* arglist, Tessel
     ovi_trace(3, "Calling Event rendez (with glyph state info)\n");
     if (!callEventRendez(msg)) {
       ovi_trace(2, "Failed calling Event Rendez exiting.\n");
-      exit(1);
+      endSubprocess(SUBPROCESS_RESTART);
     }
   } else if (dbManager) {
     ovi_trace(3, "Calling DB rendendez \n");
     if (!callRendez(msg)) {
       ovi_trace(2, "Failed calling receiver - exiting.\n");
-      exit(1);
+      endSubprocess(SUBPROCESS_RESTART);
     }
   } else {
     ovi_trace(3, "Calling Event rendez with Event report\n");
     if (!callEventRendez(msg)) {
       ovi_trace(2, "failed calling Event - exiting.\n");
-      exit(1);
+      endSubprocess(SUBPROCESS_RESTART);
     }
   }
 }

@@ -71,7 +71,7 @@ class DecodeTest : public ::testing::Test {
     s.msg = &msg_;
     s.localHost = "alpha";
     s.host = strdup(msg_.host);
-    daemon_.reportPriority = 0;
+    daemon_.child.reportPriority = 0;
     int passed = msg_.type == 4 ? decodeEvent(&daemon_, &s) : decodeTrap(&daemon_, &s);
     free(s.host);
     info_ = s.info;
@@ -110,7 +110,7 @@ TEST_F(DecodeTest, EventThresholdBecomesReasonAndPriority) {
   EXPECT_EQ(expected, decode());
   EXPECT_EQ(1, info_.reportClass);
   EXPECT_EQ(3, msg_.priority);
-  EXPECT_EQ(3, daemon_.reportPriority);
+  EXPECT_EQ(3, daemon_.child.reportPriority);
   filter("default - - med pass all.tmpl\n");
   snprintf(expected, sizeof expected, data, "Medium");
   EXPECT_EQ(expected, decode());
@@ -144,7 +144,7 @@ TEST_F(DecodeTest, NewPriorityRewritesOnlyPlainTraps) {
   putText("priority", "high");
   EXPECT_EQ("priority:9=high", decode());
   EXPECT_EQ(4, info_.reportClass);
-  EXPECT_EQ(0, daemon_.reportPriority);
+  EXPECT_EQ(0, daemon_.child.reportPriority);
 }
 
 TEST_F(DecodeTest, GlyphStateTrapsRewriteTheHostAndCheckTheDatabase) {

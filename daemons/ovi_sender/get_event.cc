@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <new>
 
 #include "daemon.h"
@@ -48,32 +49,16 @@ void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* 
   sigset_t mask = blockSignals();
   for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
     Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-    if (r->report_cache->count() >= REPORT_CACHE_LIMIT) continue;
+    if (r->report_cache.count() >= REPORT_CACHE_LIMIT) continue;
     currentSubprocPid = r->subproc_pid;
-    CachedReport* cached = new (std::nothrow) CachedReport{nullptr, nullptr};
-    if (cached != nullptr) {
-      cached->header = static_cast<unsigned char*>(calloc(1, TESSEL_MSG_IMAGE));
-      // One byte more than needed: an empty argument list still gets a block.
-      cached->arglistData = static_cast<char*>(malloc(msg->arglistLength + 1));
-    }
-    if (cached == nullptr || cached->header == nullptr || cached->arglistData == nullptr) {
+    std::unique_ptr<CachedReport> cached =
+        CachedReport::copyOf(msg->image(), msg->argData.data, msg->arglistLength);
+    if (!cached) {
       ovi_trace(1, "No memory: %s\n", strerror(errno));
-      if (cached != nullptr) {
-        free(cached->header);
-        free(cached->arglistData);
-        delete cached;
-      }
       continue;
     }
-    memcpy(cached->header, msg->image(), TESSEL_MSG_IMAGE);
-    if (msg->arglistLength > 0) memcpy(cached->arglistData, msg->argData.data, msg->arglistLength);
     ovi_trace(2, "appended new report to rendezvous report list.\n");
-    if (!r->report_cache->append(cached, 0)) {
-      ovi_trace(1, "No memory: %s\n", strerror(errno));
-      free(cached->header);
-      free(cached->arglistData);
-      delete cached;
-    }
+    if (!r->report_cache.append(std::move(cached))) ovi_trace(1, "No memory: %s\n", strerror(errno));
   }
   // Nothing is written to a subprocess here: a SIGPIPE that comes later
   // (a transfer to a subprocess that died, which restarts that one itself,
@@ -124,12 +109,6 @@ int Daemon::executeCheck(unsigned int type, char*, char*, char*) {
 
 int Daemon::flushReportCache(Rendez* rendez) {
   ovi_trace(2, "Daemon::flushReportCache\n");
-  while (TesselListNode* n = rendez->report_cache->first()) {
-    CachedReport* cached = static_cast<CachedReport*>(TesselList::data(n));
-    free(cached->header);
-    free(cached->arglistData);
-    delete cached;
-    rendez->report_cache->remove(n);
-  }
+  rendez->report_cache.clear();
   return 1;
 }

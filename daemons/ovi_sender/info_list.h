@@ -4,6 +4,7 @@
 #define DAEMONS_OVI_SENDER_INFO_LIST_H_
 
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "tessel/tessel_types.h"
 
@@ -20,5 +21,16 @@ struct infoList {
 
 // Frees every node of the list and the values they own.
 void free_info_list(infoList* first);
+
+// Frees a list of malloc'ed nodes, each owning a malloc'ed `value`.
+template <typename Node>
+void free_value_list(Node* first) {
+  while (first != nullptr) {
+    Node* next = first->next;
+    free(first->value);
+    free(first);
+    first = next;
+  }
+}
 
 #endif  // DAEMONS_OVI_SENDER_INFO_LIST_H_

@@ -30,7 +30,7 @@ void Daemon::svc_run() {
     sigset_t mask = blockSignals();
     for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
       Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-      if (r->report_cache->count() > 0) FD_SET(r->control_in_fd, &readSet);
+      if (r->report_cache.count() > 0) FD_SET(r->channel.control_in_fd(), &readSet);
     }
     unblockSignals(mask);
 
@@ -53,9 +53,10 @@ void Daemon::svc_run() {
     mask = blockSignals();
     for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
       Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-      if (FD_ISSET(r->control_in_fd, &readSet)) {
-        FD_SET(r->control_in_fd, &pipeSet);
-        FD_CLR(r->control_in_fd, &rpcSet);
+      int fd = r->channel.control_in_fd();
+      if (FD_ISSET(fd, &readSet)) {
+        FD_SET(fd, &pipeSet);
+        FD_CLR(fd, &rpcSet);
         pipes = true;
       }
     }

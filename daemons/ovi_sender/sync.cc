@@ -250,7 +250,6 @@ int Daemon::send_db_traps(Rendez* r) {
   // lets the last element traps arrive first.
   sync_ops.pause(1);
   send_sync_end(r, "Running");
-  _exit(0);  // not reached: send_sync_end ends the process
 }
 
 void Daemon::send_sync_end(Rendez* r, const char* reason) {
@@ -261,8 +260,5 @@ void Daemon::send_sync_end(Rendez* r, const char* reason) {
     sendStatusTrap(host.c_str(), r->rendez_prog, 1, "synched", reason);
     ovi_trace(3, "Done trying to send report to %s\n", host.c_str());
   }
-  // A forked copy of the daemon: its output is flushed, but the exit
-  // handlers and destructors of the daemon's objects are not its to run.
-  fflush(nullptr);
-  _exit(0);
+  endSubprocess(SUBPROCESS_DONE);
 }

@@ -248,9 +248,6 @@ class SyncSubprocessTest : public SyncWalkTest {
   // goes to version 10 all the same) and starts its synchronisation.
   pid_t startSync(const char* filterFile, const char* orxName) {
     Rendez* r = new Rendez;
-    memset(r, 0, sizeof *r);
-    r->report_cache = new TesselList;
-    r->control_out_fd = r->control_in_fd = r->data_fd = -1;
     inet_aton("127.0.0.1", &r->rendez_addr);
     r->rendez_prog = static_cast<uint32_t>(prog_);
     r->rendez_vers = 3;

@@ -32,19 +32,14 @@ int unread(int fd) {
   return n;
 }
 
-// A Rendez over the given descriptors, its incoming control non-blocking.
-Rendez ends(int controlOut, int controlIn, int data) {
-  Rendez r;
-  memset(&r, 0, sizeof r);
-  r.control_out_fd = controlOut;
-  r.control_in_fd = controlIn;
-  r.data_fd = data;
+// Gives r the descriptors, its incoming control non-blocking.
+void takeEnds(Rendez* r, int controlOut, int controlIn, int data) {
+  r->channel.adopt(controlOut, controlIn, data);
   fcntl(controlIn, F_SETFL, O_NONBLOCK);
-  return r;
 }
 
-// The three pipes of one rendezvous: parent_ is the daemon's view of them,
-// a forked child() the subprocess's.
+// The three pipes of one rendezvous: parent_ is the daemon's view of them
+// (its channel owns the daemon's ends), a forked child() the subprocess's.
 class TransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,11 +47,11 @@ class TransferTest : public ::testing::Test {
     ASSERT_EQ(0, pipe(toChild_));
     ASSERT_EQ(0, pipe(toParent_));
     ASSERT_EQ(0, pipe(data_));
-    parent_ = ends(toChild_[1], toParent_[0], data_[1]);
+    takeEnds(&parent_, toChild_[1], toParent_[0], data_[1]);
   }
   void TearDown() override {
-    for (int fd : {toChild_[0], toChild_[1], toParent_[0], toParent_[1], data_[0], data_[1]})
-      close(fd);
+    for (int fd : {toChild_[0], toParent_[1], data_[0]})
+      if (fd >= 0) close(fd);
   }
   // Runs body in a forked subprocess with its Rendez; it exits 0 after.
   template <typename Body>
@@ -64,8 +59,9 @@ class TransferTest : public ::testing::Test {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-      Rendez r = ends(toParent_[1], toChild_[0], data_[0]);
-      fcntl(r.data_fd, F_SETFL, O_NONBLOCK);
+      Rendez r;
+      takeEnds(&r, toParent_[1], toChild_[0], data_[0]);
+      fcntl(data_[0], F_SETFL, O_NONBLOCK);
       body(&r);
       _exit(0);
     }
@@ -88,7 +84,7 @@ class TransferTest : public ::testing::Test {
   }
   // Waits until the child's ok_to_write byte is there, as the service loop does.
   void waitForChild() {
-    struct pollfd ready = {parent_.control_in_fd, POLLIN, 0};
+    struct pollfd ready = {parent_.channel.control_in_fd(), POLLIN, 0};
     ASSERT_EQ(1, poll(&ready, 1, 10000));
   }
 
@@ -121,7 +117,7 @@ TEST_F(TransferTest, BodiesOfEverySizeArriveIntact) {
     EXPECT_EQ(1, Daemon::sendToChild(msg.image(), &arglist, &parent_));
     EXPECT_EQ(0, exitStatus(pid));
     // Every handshake byte was consumed by its reader.
-    EXPECT_EQ(0, unread(parent_.control_in_fd) + unread(toChild_[0]) + unread(data_[0]));
+    EXPECT_EQ(0, unread(parent_.channel.control_in_fd()) + unread(toChild_[0]) + unread(data_[0]));
   }
 }
 
@@ -129,11 +125,11 @@ TEST_F(TransferTest, AHeaderInMoreThanFivePiecesIsRefused) {
   pid_t pid = child([](Rendez* r) { Received{r}; });
   waitForChild();
   char byte;
-  ASSERT_EQ(1, read(parent_.control_in_fd, &byte, 1));
-  ASSERT_EQ(1, write(parent_.control_out_fd, &byte, 1));
+  ASSERT_EQ(1, read(parent_.channel.control_in_fd(), &byte, 1));
+  ASSERT_EQ(1, write(parent_.channel.control_out_fd(), &byte, 1));
   char header[TRANSFER_HEADER] = {};
   for (int piece = 0; piece < 6; piece++) {
-    ASSERT_EQ(100, write(parent_.data_fd, header + 100 * piece, 100));
+    ASSERT_EQ(100, write(parent_.channel.data_fd(), header + 100 * piece, 100));
     // Paced so that the subprocess reads each piece on its own.
     for (int i = 0; i < 100 && unread(data_[0]) > 0; i++) usleep(10000);
   }
@@ -142,13 +138,14 @@ TEST_F(TransferTest, AHeaderInMoreThanFivePiecesIsRefused) {
 
 TEST_F(TransferTest, SubprocessExitsAsEachFailureAsks) {
   // No one reads its ok_to_write: restart.
-  close(toParent_[0]);
-  toParent_[0] = -1;
+  parent_.channel.close();
   EXPECT_EQ(1, exitStatus(child([](Rendez* r) { Received{r}; })));
   // Its own control descriptor is bad: no restart.
   EXPECT_EQ(0, exitStatus(child([](Rendez* r) {
-              close(r->control_in_fd);
-              r->control_out_fd = open("/dev/null", O_WRONLY);
+              int in = r->channel.control_in_fd();
+              int data = dup(r->channel.data_fd());
+              int nowhere = open("/dev/null", O_WRONLY);
+              r->channel.adopt(nowhere, in, data);  // closes what it held: `in` is now bad
               Received{r};
             })));
 }

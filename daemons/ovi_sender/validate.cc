@@ -17,7 +17,7 @@
 #include "parse_accesslist.h"
 #include "parse_filter.h"
 #include "tessel/tessel_trap.h"
-#include "transfer.h"
+#include "report_channel.h"
 
 std::string Daemon::hostOf(struct in_addr addr) {
   struct hostent* h = gethostbyaddr(&addr, 4, AF_INET);
@@ -27,21 +27,12 @@ std::string Daemon::hostOf(struct in_addr addr) {
 
 namespace {
 
-// 0 when a new registration's three pipes can be made with descriptors the
-// service loop can select on; else the errno value that stops them.  Made
-// and closed again: a registration past the descriptor ceiling is refused
-// before its console is told it runs.
+// 0 when a new registration's three pipes can be made, else the errno value
+// that stops them.  Made and closed again: a registration past the
+// descriptor ceiling is refused before its console is told it runs.
 int roomForReceiver() {
-  int fds[6];
-  int made = 0, err = 0;
-  for (; made < 6 && err == 0; made += 2)
-    if (pipe(fds + made) != 0) err = errno;
-  if (err != 0) made -= 2;
-  for (int i = 0; i < made; i++) {
-    if (err == 0 && fds[i] >= transfer_descriptorCount()) err = EMFILE;
-    close(fds[i]);
-  }
-  return err;
+  ReportChannel probe;
+  return probe.open() ? 0 : errno;
 }
 
 }  // namespace
@@ -93,7 +84,7 @@ bool Daemon::validateArgs(Request& request) {
     if (outcome == kFilter) ovi_trace(3, "rendez Host is STILL %s\n", host.c_str());
     sendStatusTrap(host.c_str(), request.rendez_prog, 3, status[outcome], reasons[outcome]);
     if (outcome == kFilter) ovi_trace(3, "Done trying to send report to %s\n", host.c_str());
-    _exit(0);
+    endSubprocess(SUBPROCESS_DONE);
   }
   if (accessOpen) ovi_closeaccess();
   return outcome == kAccepted;

@@ -107,19 +107,9 @@ struct Pipes {
 void forwardWithoutDelivery(Daemon* d, TesselServiceMsg* msg, TesselArglist* arglist,
                             TesselArglist* work1, TesselArglist* work2) {
   if (msg->arglistLength == 0) return;
+  d->child.reportPriority = 0;
   ReportState s;
-  memset(&s, 0, sizeof s);
-  s.msg = msg;
-  s.arglist = arglist;
-  s.work1 = work1;
-  s.work2 = work2;
-  s.localHost = "alpha";
-  s.host = strdup(msg->host);
-  d->reportPriority = 0;
-  int passed = msg->type == 4 ? decodeEvent(d, &s)
-               : msg->type == 2 || msg->type == 12 ? decodeTrap(d, &s)
-                                                   : 0;
-  free(s.host);
+  int passed = decodeReport(d, &s, msg, arglist, work1, work2, "alpha");
   if (!passed) {
     free_info_list(s.sendList);
     return;
@@ -148,11 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fcntl(p.toChild[0], F_SETFL, O_NONBLOCK);
   fcntl(p.data[0], F_SETFL, O_NONBLOCK);
 
+  // The channel owns the subprocess's ends from here.
   Rendez r;
-  memset(&r, 0, sizeof r);
-  r.control_out_fd = p.toParent[1];
-  r.control_in_fd = p.toChild[0];
-  r.data_fd = p.data[0];
+  r.channel.adopt(p.toParent[1], p.toChild[0], p.data[0]);
+  p.toParent[1] = p.toChild[0] = p.data[0] = -1;
   TesselServiceMsg msg;
   TesselArglist arglist, work1, work2;
   int received = Daemon::recvFromParent(&msg, &arglist, &work1, &work2, &r);
