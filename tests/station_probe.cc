@@ -29,7 +29,6 @@
 // Ends on SIGTERM; exit status 2 on a usage error.
 #include <arpa/inet.h>
 #include <errno.h>
-#include <getopt.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
@@ -43,11 +42,13 @@
 #include <vector>
 
 #include "cli.h"
+#include "datum.h"
+#include "pacer.h"
+#include "station_calls.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_client.h"
 #include "tessel/tessel_codec.h"
 #include "tessel/tessel_error.h"
-#include "tessel/tessel_generic.h"
 #include "tessel/tessel_rendez.h"
 #include "tessel/tessel_xdr.h"
 
@@ -68,50 +69,30 @@ struct Options {
   uint64_t pad = 0;
 };
 
-double now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-void pauseUntil(double when) {
-  double left = when - now();
-  if (left <= 0) return;
-  struct timespec ts = {static_cast<time_t>(left), static_cast<long>((left - (time_t)left) * 1e9)};
-  nanosleep(&ts, nullptr);
-}
-
-int putDatum(TesselServiceMsg* msg, const char* name, uint32_t type, const void* value,
-             uint32_t length) {
-  Tessel_data d;
-  memset(&d, 0, sizeof d);
-  snprintf(d.name, sizeof d.name, "%s", name);
-  d.type = type;
-  d.length = length;
-  d.value = const_cast<void*>(value);
-  return TesselGeneric().putData(&d, msg);
+// Makes msg a report of `type` from host `from` whose data are "seq" (int),
+// "tag" (string) when tag is not empty and "pad" (string) when pad is not.
+// Returns 0 when the message cannot hold them.
+int buildNumberedReport(TesselServiceMsg* msg, uint32_t type, const char* from, int32_t seq,
+                        const std::string& tag, const std::string& pad) {
+  msg->type = type;
+  msg->setHost(from);
+  return msg->clearData() && tools_putWord(msg, "seq", TESSEL_INT, static_cast<uint32_t>(seq)) &&
+         (tag.empty() || tools_putText(msg, "tag", tag)) &&
+         (pad.empty() || tools_putText(msg, "pad", pad));
 }
 
 int sendReports(const Options& o) {
-  struct in_addr addr;
-  if (!tessel_resolve(o.to.c_str(), &addr)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
   TesselCaller caller;
-  caller.setDestination(addr, o.prog, o.vers, {10, 0});
+  if (!tools_aimCaller(kProgram, o.to.c_str(), o.prog, o.vers, &caller)) return 1;
   std::string pad(o.pad, 'p');
   uint64_t sent = 0, failed = 0;
-  double start = now();
+  Pacer pacer(static_cast<double>(o.rate));
   for (uint64_t i = 0; i < o.count && !cli_stopRequested; i++) {
-    if (o.rate > 0) pauseUntil(start + static_cast<double>(i) / o.rate);
+    pacer.wait();
     TesselServiceMsg msg;
-    msg.type = static_cast<uint32_t>(o.type);
-    msg.setHost(o.from.c_str());
     int32_t seq = static_cast<int32_t>(o.first + i);
-    if (!msg.clearData() || !putDatum(&msg, "seq", TESSEL_INT, &seq, 4) ||
-        (!o.tag.empty() && !putDatum(&msg, "tag", TESSEL_STRING, o.tag.data(), o.tag.size())) ||
-        (o.pad > 0 && !putDatum(&msg, "pad", TESSEL_STRING, pad.data(), pad.size()))) {
+    if (!buildNumberedReport(&msg, static_cast<uint32_t>(o.type), o.from.c_str(), seq, o.tag,
+                             pad)) {
       cli_error(kProgram, "report %d cannot be encoded", static_cast<int>(seq));
       return 1;
     }
@@ -187,11 +168,7 @@ std::string envelope(const std::string& body) {
 // A trap whose encoding is valid, as the wire carries it.
 std::string validMessage() {
   TesselServiceMsg msg;
-  msg.type = TESSEL_MSG_TRAP;
-  msg.setHost("garbage");
-  int32_t seq = 0;
-  msg.clearData();
-  putDatum(&msg, "seq", TESSEL_INT, &seq, 4);
+  buildNumberedReport(&msg, TESSEL_MSG_TRAP, "garbage", 0, "", "");
   std::vector<char> buf(8192);
   XDR x;
   xdrmem_create(&x, buf.data(), buf.size(), XDR_ENCODE);
@@ -254,10 +231,7 @@ std::string recordMark(uint32_t n) { return word(0x80000000u | n); }
 
 int sendGarbage(const Options& o) {
   struct in_addr host;
-  if (!tessel_resolve(o.to.c_str(), &host)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
+  if (!tools_resolve(kProgram, o.to.c_str(), &host)) return 1;
   unsigned short udpPort = tessel_getport(host, o.prog, o.vers, IPPROTO_UDP, {5, 0});
   unsigned short tcpPort = tessel_getport(host, o.prog, o.vers, IPPROTO_TCP, {5, 0});
   if (udpPort == 0 || tcpPort == 0) {
@@ -385,10 +359,7 @@ int sendGarbage(const Options& o) {
 
 int flood(const Options& o) {
   struct in_addr host;
-  if (!tessel_resolve(o.to.c_str(), &host)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
+  if (!tools_resolve(kProgram, o.to.c_str(), &host)) return 1;
   // More connections than a select loop can watch: this process needs the
   // descriptors.
   struct rlimit limit;
@@ -426,37 +397,38 @@ int flood(const Options& o) {
   return 0;
 }
 
-int parse(int argc, char** argv, Options* o) {
-  enum { kTo = 256, kProg, kVers, kType, kFrom, kFirst, kCount, kRate, kTag, kPad };
-  static const struct option options[] = {
-      {"to", required_argument, nullptr, kTo},       {"prog", required_argument, nullptr, kProg},
-      {"vers", required_argument, nullptr, kVers},   {"type", required_argument, nullptr, kType},
-      {"from", required_argument, nullptr, kFrom},   {"first", required_argument, nullptr, kFirst},
-      {"count", required_argument, nullptr, kCount}, {"rate", required_argument, nullptr, kRate},
-      {"tag", required_argument, nullptr, kTag},     {"pad", required_argument, nullptr, kPad},
-      {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-    bool ok = true;
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: station_probe reports [--to HOST] [--prog N] [--vers N] [--type N]\n"
+          "                             [--from HOST] [--first N] [--count N] [--rate N]\n"
+          "                             [--tag TEXT] [--pad BYTES]\n"
+          "       station_probe flood [--to HOST] [--prog N] [--vers N] [--count N]\n"
+          "       station_probe garbage [--to HOST] [--prog N] [--vers N]\n"
+          "Sends numbered reports, holds a flood of TCP connections, or sends bad input to\n"
+          "program --prog (100101) version --vers (10) on --to (localhost).\n");
+}
+
+// Reads the options after the command word; returns -1 to go on, else the
+// exit status.
+int parseOptions(int argc, char** argv, Options* o) {
+  enum { kTo = CLI_LONG, kProg, kVers, kType, kFrom, kFirst, kCount, kRate, kTag, kPad };
+  auto take = [o](int c, const char* value) -> int {
     switch (c) {
-      case kTo: o->to = optarg; break;
-      case kProg: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->prog); break;
-      case kVers: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->vers); break;
-      case kType: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->type); break;
-      case kFrom: o->from = optarg; break;
-      case kFirst: ok = cli_parseUnsigned(optarg, INT32_MAX, &o->first); break;
-      case kCount: ok = cli_parseUnsigned(optarg, INT32_MAX, &o->count); break;
-      case kRate: ok = cli_parseUnsigned(optarg, 1000000, &o->rate); break;
-      case kTag: o->tag = optarg; break;
-      case kPad: ok = cli_parseUnsigned(optarg, TESSEL_MAX_ARGLIST / 2, &o->pad); break;
-      default: ok = false;
+      case kTo: o->to = value; break;
+      case kProg: return cli_parseUnsigned(value, UINT32_MAX, &o->prog);
+      case kVers: return cli_parseUnsigned(value, UINT32_MAX, &o->vers);
+      case kType: return cli_parseUnsigned(value, UINT32_MAX, &o->type);
+      case kFrom: o->from = value; break;
+      case kFirst: return cli_parseUnsigned(value, INT32_MAX, &o->first);
+      case kCount: return cli_parseUnsigned(value, INT32_MAX, &o->count);
+      case kRate: return cli_parseUnsigned(value, 1000000, &o->rate);
+      case kTag: o->tag = value; break;
+      case kPad: return cli_parseUnsigned(value, TESSEL_MAX_ARGLIST / 2, &o->pad);
     }
-    if (!ok) {
-      cli_error(kProgram, "bad option");
-      return 0;
-    }
-  }
-  return 1;
+    return CLI_TAKEN;
+  };
+  return cli_getOptions(kProgram, argc, argv, "",
+                        "to= prog= vers= type= from= first= count= rate= tag= pad=", usage, take);
 }
 
 }  // namespace
@@ -467,8 +439,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string command = argv[1];
+  if (command == "--help" || command == "-h") {
+    usage(stdout);
+    return 0;
+  }
   Options o;
-  if (!parse(argc - 1, argv + 1, &o)) return 2;
+  int status = parseOptions(argc - 1, argv + 1, &o);
+  if (status >= 0) return status;
   cli_catchStopSignals();
   if (command == "reports") return sendReports(o);
   if (command == "garbage") return sendGarbage(o);

@@ -9,103 +9,111 @@
 // --stall-tcp-after N stops reading the first TCP connection that has
 // carried N messages (later connections are served), with receive buffers
 // kept small so that its sender soon blocks.  Prints "ready" once it serves; ends on SIGTERM.
-#include <getopt.h>
-#include <rpc/pmap_clnt.h>
 #include <netinet/in.h>
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "cli.h"
 #include "message_json.h"
 #include "rpc_server.h"
-#include "tessel/tessel_call.h"
 #include "tessel/tessel_client.h"
-#include "tessel/tessel_xdr.h"
+#include "tessel/tessel_error.h"
 
 namespace {
 
-bool silent = false;
-uint64_t stallAfter = 0;  // 0: never
+const char kProgram[] = "test_receiver";
+
+// The command line, which dispatch reads too.
+struct Options {
+  uint64_t prog = 0, vers = 1;
+  bool udpOnly = false;
+  bool silent = false;
+  uint64_t stallAfter = 0;  // 0: never
+} options;
+
 SVCXPRT* udp = nullptr;
 // The connection no longer read, and the messages each TCP connection carried.
 int stalled = -1;
 std::map<int, uint64_t> carried;
 
-// A listening socket whose connections keep small receive buffers.
-int smallBufferSocket() {
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: test_receiver --prog N --vers N [--udp-only] [--silent] [--stall-tcp-after N]\n"
+          "Serves program --prog at --vers and 10 and program 100101 at --vers, and prints\n"
+          "every message it receives as ovi_console does, until SIGTERM.\n");
+}
+
+// The socket TCP is served on: any, or with --stall-tcp-after one whose
+// connections keep small receive buffers.
+int tcpSocket() {
+  if (options.stallAfter == 0) return RPC_ANYSOCK;
   int s = socket(AF_INET, SOCK_STREAM, 0);
   int size = 4096;
   if (s >= 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   return s;
 }
 
+// Every procedure but NULL carries a message: the tests see what is sent.
 void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
-  if (rq->rq_proc == NULLPROC) {
-    svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
-    return;
-  }
   TesselServiceMsg msg;
-  if (!rpc_takeMessage(xprt, &msg)) return;
-  std::string line;
-  if (messageJson(rq->rq_prog, rq->rq_vers, rq->rq_proc, &msg, &line)) {
-    printf("%s\n", line.c_str());
-    fflush(stdout);
-  }
-  if (!silent) rpc_answerStatus(xprt, 0);
-  if (stallAfter != 0 && stalled < 0 && xprt != udp && ++carried[xprt->xp_fd] >= stallAfter)
+  if (!rpc_takeCall(rq, xprt, 0, &msg)) return;
+  printMessageJson(rq, &msg);
+  if (!options.silent) rpc_answerStatus(xprt, 0);
+  if (options.stallAfter != 0 && stalled < 0 && xprt != udp &&
+      ++carried[xprt->xp_fd] >= options.stallAfter)
     stalled = xprt->xp_fd;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  uint64_t prog = 0, vers = 1;
-  bool udpOnly = false;
-  static const struct option options[] = {{"prog", required_argument, nullptr, 'p'},
-                                          {"vers", required_argument, nullptr, 'v'},
-                                          {"udp-only", no_argument, nullptr, 'u'},
-                                          {"silent", no_argument, nullptr, 's'},
-                                          {"stall-tcp-after", required_argument, nullptr, 't'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-    bool ok = true;
-    if (c == 'p') ok = cli_parseUnsigned(optarg, UINT32_MAX, &prog);
-    else if (c == 'v') ok = cli_parseUnsigned(optarg, UINT32_MAX, &vers);
-    else if (c == 'u') udpOnly = true;
-    else if (c == 's') silent = true;
-    else if (c == 't') ok = cli_parseUnsigned(optarg, UINT32_MAX, &stallAfter) && stallAfter > 0;
-    else ok = false;
-    if (!ok) return 2;
-  }
-  cli_catchStopSignals();
-  udp = svcudp_bufcreate(RPC_ANYSOCK, TESSEL_UDP_BUFSIZE, TESSEL_UDP_BUFSIZE);
-  SVCXPRT* tcp =
-      udpOnly ? nullptr : svctcp_create(stallAfter != 0 ? smallBufferSocket() : RPC_ANYSOCK, 0, 0);
-  std::vector<std::pair<unsigned long, unsigned long>> programs = {
-      {prog, vers}, {prog, 10}, {100101, vers}};
-  for (auto& pv : programs) {
-    if (!tessel_claimProgram(pv.first, pv.second) ||
-        !svc_register(udp, pv.first, pv.second, dispatch, IPPROTO_UDP) ||
-        (tcp != nullptr && !svc_register(tcp, pv.first, pv.second, dispatch, IPPROTO_TCP))) {
-      fprintf(stderr, "test_receiver: cannot register %lu %lu\n", pv.first, pv.second);
-      return 1;
+int parseOptions(int argc, char** argv) {
+  enum { kProg = CLI_LONG, kVers, kUdpOnly, kSilent, kStall };
+  auto take = [](int c, const char* value) -> int {
+    switch (c) {
+      case kProg: return cli_parseUnsigned(value, UINT32_MAX, &options.prog);
+      case kVers: return cli_parseUnsigned(value, UINT32_MAX, &options.vers);
+      case kUdpOnly: options.udpOnly = true; break;
+      case kSilent: options.silent = true; break;
+      case kStall:
+        return cli_parseUnsigned(value, UINT32_MAX, &options.stallAfter) && options.stallAfter > 0;
     }
-  }
-  printf("ready\n");
-  fflush(stdout);
+    return CLI_TAKEN;
+  };
+  return cli_getOptions(kProgram, argc, argv, "", "prog= vers= udp-only silent stall-tcp-after=",
+                        usage, take);
+}
+
+// Serves until SIGTERM, leaving the stalled connection unread.
+void serveUntilStopped() {
   while (!cli_stopRequested) {
     fd_set ready = svc_fdset;
     if (stalled >= 0) FD_CLR(stalled, &ready);
     struct timeval tv = {0, 200000};
     if (select(FD_SETSIZE, &ready, nullptr, nullptr, &tv) > 0) svc_getreqset(&ready);
   }
-  for (auto& pv : programs) svc_unregister(pv.first, pv.second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (int status = parseOptions(argc, argv); status >= 0) return status;
+  cli_catchStopSignals();
+  udp = svcudp_bufcreate(RPC_ANYSOCK, TESSEL_UDP_BUFSIZE, TESSEL_UDP_BUFSIZE);
+  SVCXPRT* tcp = options.udpOnly ? nullptr : svctcp_create(tcpSocket(), 0, 0);
+  if (udp == nullptr || (!options.udpOnly && tcp == nullptr)) {
+    cli_error(kProgram, "cannot create the RPC transports");
+    return 1;
+  }
+  RpcServer server;
+  server.adopt(udp, tcp);
+  if (!server.serveConsole(options.prog, options.vers, true, dispatch)) {
+    cli_error(kProgram, "%s", tessel_sperror());
+    return 1;
+  }
+  printf("ready\n");
+  fflush(stdout);
+  serveUntilStopped();
   return 0;
 }

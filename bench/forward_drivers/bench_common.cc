@@ -6,38 +6,13 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
-
-double bench_now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 uint64_t bench_nowNs() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + ts.tv_nsec;
-}
-
-Pacer::Pacer(double rate) : interval_(rate > 0 ? 1.0 / rate : 0), next_(bench_now()) {
-  // The default slack of 50 us would bunch sends at high rates.
-  if (rate > 0) prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
-}
-
-void Pacer::wait() {
-  if (interval_ == 0) return;
-  double now = bench_now();
-  if (now < next_) {
-    struct timespec at;
-    at.tv_sec = static_cast<time_t>(next_);
-    at.tv_nsec = static_cast<long>((next_ - at.tv_sec) * 1e9);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
-  }
-  next_ += interval_;
 }
 
 BenchCounters* bench_mapCounters(const char* path, bool create) {

@@ -1,7 +1,7 @@
-// What the forwarding benchmark's drivers share: a monotonic clock, a pacer
-// that spreads sends evenly over time, the counters a receiving process
-// shares with the sending one through a mapped file, and the search for the
-// highest rate that loses nothing.
+// What the forwarding benchmark's drivers share: the counters a receiving
+// process shares with the sending one through a mapped file, and the search
+// for the highest rate that loses nothing.  The clock (cli_now, cli.h) and
+// the pacer (pacer.h) are the test programs' too.
 #ifndef BENCH_FORWARD_BENCH_COMMON_H_
 #define BENCH_FORWARD_BENCH_COMMON_H_
 
@@ -10,23 +10,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-
-// Seconds on the monotonic clock.  Not namespaced, so processes in
-// different stations of one machine compare their readings.
-double bench_now();
-
-// Sends at `rate` per second (0: as fast as possible).  wait() blocks until
-// the next send is due; a sender that falls behind sends at once, so that
-// the average rate holds.
-class Pacer {
- public:
-  explicit Pacer(double rate);
-  void wait();
-
- private:
-  double interval_;
-  double next_;
-};
 
 // Counters of one receiving process, in a file that both processes map.
 // One slot per console; `run` names the measurement whose reports count, so
@@ -55,7 +38,8 @@ BenchCounters* bench_mapCounters(const char* path, bool create);
 // Zeroes the per-run counters and makes `run` the counted measurement.
 void bench_startRun(BenchCounters* c, uint32_t run);
 
-// Nanoseconds on the monotonic clock, as the counters hold them.
+// Nanoseconds on the monotonic clock, as the counters hold them (the clock
+// of cli_now).
 uint64_t bench_nowNs();
 
 // One measured run: how many were sent and in how long, how many the

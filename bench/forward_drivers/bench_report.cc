@@ -3,42 +3,27 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/time.h>
 
-#include "tessel/tessel_generic.h"
+#include "datum.h"
+#include "tessel/tessel_types.h"
 
 namespace {
 
 const char kKeyPrefix[] = "bench-";
-
-int put(TesselServiceMsg* msg, const char* name, uint32_t type, const void* value,
-        uint32_t length) {
-  Tessel_data d;
-  memset(&d, 0, sizeof d);
-  snprintf(d.name, sizeof d.name, "%s", name);
-  d.type = type;
-  d.length = length;
-  d.value = const_cast<void*>(value);
-  return TesselGeneric().putData(&d, msg);
-}
+const uint32_t kIfIndex = 3;
 
 void stamp(TesselServiceMsg* msg, uint32_t agentProg, const std::string& from) {
-  struct timeval now;
-  gettimeofday(&now, nullptr);
-  msg->timeSec = static_cast<int32_t>(now.tv_sec);
-  msg->timeUsec = static_cast<int32_t>(now.tv_usec);
+  tools_stampTime(msg);
   msg->type = TESSEL_MSG_TRAP;
   msg->agentProg = agentProg;
   msg->setHost(from.c_str());
 }
 
 int fillTrap(TesselServiceMsg* msg, size_t textLength) {
-  int32_t ifIndex = 3;
   const uint32_t enterprise[] = {1, 3, 6, 1, 4, 1, 11};
-  std::string text(textLength, 't');
-  return msg->clearData() && put(msg, "ifIndex", TESSEL_INT, &ifIndex, 4) &&
-         put(msg, "enterprise", TESSEL_OID, enterprise, sizeof enterprise) &&
-         put(msg, "text", TESSEL_STRING, text.data(), static_cast<uint32_t>(text.size()));
+  return msg->clearData() && tools_putWord(msg, "ifIndex", TESSEL_INT, kIfIndex) &&
+         tools_putDatum(msg, "enterprise", TESSEL_OID, enterprise, sizeof enterprise) &&
+         tools_putText(msg, "text", std::string(textLength, 't'));
 }
 
 }  // namespace
@@ -52,15 +37,13 @@ int bench_buildTrap(TesselServiceMsg* msg, const std::string& from, size_t size)
 
 int bench_buildForwardedTrap(TesselServiceMsg* msg, const std::string& from, size_t size) {
   static const char kThirdHost[] = "gamma";
-  return bench_buildTrap(msg, from, size) &&
-         put(msg, "vant_forwarded_by", TESSEL_STRING, kThirdHost, sizeof kThirdHost - 1);
+  return bench_buildTrap(msg, from, size) && tools_putText(msg, "vant_forwarded_by", kThirdHost);
 }
 
 int bench_buildDbTrap(TesselServiceMsg* msg, const std::string& from, const std::string& element) {
   stamp(msg, 100110, from);
   msg->setGroup("tessel_db_config");
-  return msg->clearData() &&
-         put(msg, "added", TESSEL_STRING, element.data(), static_cast<uint32_t>(element.size()));
+  return msg->clearData() && tools_putText(msg, "added", element);
 }
 
 void bench_setRun(TesselServiceMsg* msg, uint32_t run) {

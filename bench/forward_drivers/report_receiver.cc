@@ -14,7 +14,6 @@
 // trap said "succeeded" (2 with the reason on failure); runs until SIGTERM,
 // SIGINT or the counters' stop flag.
 #include <arpa/inet.h>
-#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,26 +24,34 @@
 #include "bench_report.h"
 #include "cli.h"
 #include "rpc_server.h"
+#include "station_calls.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_generic.h"
 #include "tessel/tessel_rendez.h"
-#include "tessel/tessel_xdr.h"
 
 namespace {
 
 const char kProgram[] = "bench_report_receiver";
-const unsigned long kAgentProg = 100139, kAgentVers = 10;
+
+// The command line, which dispatch reads too.
+struct Options {
+  std::string countersPath, daemonHost = "localhost";
+  struct in_addr addr = {htonl(INADDR_LOOPBACK)};
+  uint64_t progBase = 0x20000200, versBase = 100;
+  uint64_t consoles = 1;
+  std::string filter = "bench.filter", db = "office";
+  double timeout = 60;
+} options;
 
 BenchCounters* counters = nullptr;
-unsigned long progBase = 0x20000200, versBase = 100;
-unsigned consoles = 1;
 bool registered[BENCH_MAX_CONSOLES];
 
 // The console a call is for; -1 when none.
 int consoleOf(const struct svc_req* rq) {
-  unsigned long i = rq->rq_prog == QM_EVENT_PROG ? rq->rq_vers - versBase : rq->rq_prog - progBase;
-  return i < consoles ? static_cast<int>(i) : -1;
+  uint64_t i = rq->rq_prog == QM_EVENT_PROG ? rq->rq_vers - options.versBase
+                                            : rq->rq_prog - options.progBase;
+  return i < options.consoles ? static_cast<int>(i) : -1;
 }
 
 void statusTrap(int console, TesselServiceMsg* msg) {
@@ -63,13 +70,10 @@ void statusTrap(int console, TesselServiceMsg* msg) {
   counters->ready.store(2);
 }
 
+// Every procedure but NULL carries a message, as at test_receiver.
 void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
-  if (rq->rq_proc == NULLPROC) {
-    svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
-    return;
-  }
   TesselServiceMsg msg;
-  if (!rpc_takeMessage(xprt, &msg)) return;
+  if (!rpc_takeCall(rq, xprt, 0, &msg)) return;
   int console = consoleOf(rq);
   if (console >= 0 && rq->rq_prog != QM_EVENT_PROG && rq->rq_vers == 10) {
     statusTrap(console, &msg);
@@ -87,42 +91,19 @@ void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
   rpc_answerStatus(xprt, 0);
 }
 
-int putWord(TesselServiceMsg* msg, const char* name, uint32_t type, uint32_t word) {
-  Tessel_data d;
-  memset(&d, 0, sizeof d);
-  snprintf(d.name, sizeof d.name, "%s", name);
-  d.type = type;
-  d.length = 4;
-  d.value = &word;
-  return TesselGeneric().putData(&d, msg);
-}
-
-int putText(TesselServiceMsg* msg, const char* name, const std::string& text) {
-  Tessel_data d;
-  memset(&d, 0, sizeof d);
-  snprintf(d.name, sizeof d.name, "%s", name);
-  d.type = TESSEL_STRING;
-  d.length = static_cast<uint32_t>(text.size());
-  d.value = const_cast<char*>(text.data());
-  return TesselGeneric().putData(&d, msg);
-}
-
 // Sends console i's register request; 1 when the daemon accepted it.
-int registerConsole(TesselCaller* daemon, struct in_addr addr, unsigned i,
-                    const std::string& filter, const std::string& db) {
+int registerConsole(TesselCaller* daemon, unsigned i) {
+  ActionRequest request;
+  request.addr = options.addr;
+  request.prog = static_cast<uint32_t>(options.progBase + i);
+  request.vers = static_cast<uint32_t>(options.versBase + i);
+  request.filter = options.filter;
+  request.db = options.db;
+  std::string receivingOrx = "bench" + std::to_string(i);
+  request.receivingOrx = receivingOrx.c_str();
   TesselServiceMsg msg;
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  msg.type = TESSEL_MSG_ACTION;
-  msg.flags = 0x80;
-  msg.setHost(host);
-  bool ok = msg.clearData() && putWord(&msg, "tessel_rendez_addr", TESSEL_IPADDR, addr.s_addr) &&
-            putWord(&msg, "tessel_rendez_prog", TESSEL_UINT, progBase + i) &&
-            putWord(&msg, "tessel_rendez_vers", TESSEL_UINT, versBase + i) &&
-            putText(&msg, "vant_filter_file", filter) && putText(&msg, "vant_orx_name", db) &&
-            putText(&msg, "receiving_orx", "bench" + std::to_string(i));
   Tessel_error reply;
-  if (!ok || !daemon->send(&msg, {25, 0}, &reply)) {
+  if (!tools_buildActionRequest(request, &msg) || !daemon->send(&msg, {25, 0}, &reply)) {
     cli_error(kProgram, "register console %u: %s", i, tessel_sperror());
     return 0;
   }
@@ -133,85 +114,76 @@ int registerConsole(TesselCaller* daemon, struct in_addr addr, unsigned i,
   return 1;
 }
 
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: %s --counters FILE --consoles N --daemon HOST [--addr IPV4] [--prog P]\n"
+          "       [--vers V] [--filter FILE] [--db NAME] [--timeout S]\n"
+          "Serves N consoles, registers them with ovi_sender on --daemon and counts the\n"
+          "reports they receive in the counters file, until the sender says stop.\n",
+          kProgram);
+}
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int parseOptions(int argc, char** argv) {
+  enum { kCounters = CLI_LONG, kConsoles, kDaemon, kAddr, kProg, kVers, kFilter, kDb, kTimeout };
+  auto take = [](int c, const char* value) -> int {
+    Options& o = options;
+    switch (c) {
+      case kCounters: o.countersPath = value; break;
+      case kConsoles:
+        return cli_parseUnsigned(value, BENCH_MAX_CONSOLES, &o.consoles) && o.consoles > 0;
+      case kDaemon: o.daemonHost = value; break;
+      case kAddr: return inet_aton(value, &o.addr) != 0;
+      case kProg: return cli_parseUnsigned(value, UINT32_MAX, &o.progBase);
+      case kVers: return cli_parseUnsigned(value, UINT32_MAX, &o.versBase) && o.versBase > 10;
+      case kFilter: o.filter = value; break;
+      case kDb: o.db = value; break;
+      case kTimeout: o.timeout = atof(value); break;
+    }
+    return CLI_TAKEN;
+  };
+  int status = cli_getOptions(kProgram, argc, argv, "",
+                              "counters= consoles= daemon= addr= prog= vers= filter= db= timeout=",
+                              usage, take);
+  if (status < 0 && !cli_needed(kProgram, !options.countersPath.empty(), "--counters FILE"))
+    return 2;
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string countersPath, daemonHost = "localhost", addrText = "127.0.0.1";
-  std::string filter = "bench.filter", db = "office";
-  double timeout = 60;
-  uint64_t n;
-  static const struct option options[] = {{"counters", required_argument, nullptr, 'c'},
-                                          {"consoles", required_argument, nullptr, 'n'},
-                                          {"daemon", required_argument, nullptr, 'd'},
-                                          {"addr", required_argument, nullptr, 'a'},
-                                          {"prog", required_argument, nullptr, 'p'},
-                                          {"vers", required_argument, nullptr, 'v'},
-                                          {"filter", required_argument, nullptr, 'f'},
-                                          {"db", required_argument, nullptr, 'b'},
-                                          {"timeout", required_argument, nullptr, 't'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-    bool ok = true;
-    switch (c) {
-      case 'c': countersPath = optarg; break;
-      case 'n':
-        ok = cli_parseUnsigned(optarg, BENCH_MAX_CONSOLES, &n) && n > 0;
-        consoles = static_cast<unsigned>(n);
-        break;
-      case 'd': daemonHost = optarg; break;
-      case 'a': addrText = optarg; break;
-      case 'p': ok = cli_parseUnsigned(optarg, UINT32_MAX, &n); progBase = n; break;
-      case 'v': ok = cli_parseUnsigned(optarg, UINT32_MAX, &n) && n > 10; versBase = n; break;
-      case 'f': filter = optarg; break;
-      case 'b': db = optarg; break;
-      case 't': timeout = atof(optarg); break;
-      default: ok = false;
-    }
-    if (!ok) {
-      cli_error(kProgram, "bad option");
-      return 2;
-    }
-  }
-  struct in_addr addr, daemonAddr;
-  if (countersPath.empty() || !inet_aton(addrText.c_str(), &addr)) {
-    fprintf(stderr, "usage: %s --counters FILE --consoles N --daemon HOST [--addr IPV4] "
-                    "[--prog P] [--vers V] [--filter FILE] [--db NAME] [--timeout S]\n", kProgram);
-    return 2;
-  }
+  if (int status = parseOptions(argc, argv); status >= 0) return status;
   cli_catchStopSignals();
-  counters = bench_mapCounters(countersPath.c_str(), true);
+  counters = bench_mapCounters(options.countersPath.c_str(), true);
   if (counters == nullptr) return 1;
+  const unsigned consoles = static_cast<unsigned>(options.consoles);
   counters->consoles = consoles;
 
   RpcServer server;
   for (unsigned i = 0; i < consoles; i++) {
-    if (!server.serve(progBase + i, versBase + i, dispatch) ||
-        !server.serve(progBase + i, 10, dispatch) ||
-        !server.serve(QM_EVENT_PROG, versBase + i, dispatch)) {
+    if (!server.serveConsole(options.progBase + i, options.versBase + i, true, dispatch)) {
       snprintf(counters->failure, sizeof counters->failure, "%s", tessel_sperror());
       counters->ready.store(2);
       cli_error(kProgram, "%s", tessel_sperror());
       return 1;
     }
   }
-  if (!tessel_resolve(daemonHost.c_str(), &daemonAddr)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
   TesselCaller daemon;
-  daemon.setDestination(daemonAddr, kAgentProg, kAgentVers, {10, 0});
+  if (!tools_aimCaller(kProgram, options.daemonHost.c_str(), OVI_SENDER_PROG, OVI_SENDER_VERS,
+                       &daemon))
+    return 1;
   for (unsigned i = 0; i < consoles; i++) {
-    if (!registerConsole(&daemon, addr, i, filter, db)) {
+    if (!registerConsole(&daemon, i)) {
       snprintf(counters->failure, sizeof counters->failure, "register request %u refused", i);
       counters->ready.store(2);
       return 1;
     }
     // Serve this console's status trap before the next request, so that the
     // daemon's status-trap children never wait on each other.
-    double start = bench_now();
+    double start = cli_now();
     server.run(0, [&] {
-      return registered[i] || counters->ready.load() == 2 || bench_now() - start > timeout;
+      return registered[i] || counters->ready.load() == 2 || cli_now() - start > options.timeout;
     });
     if (!registered[i]) {
       if (counters->ready.load() != 2) {

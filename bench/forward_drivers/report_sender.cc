@@ -18,7 +18,6 @@
 // warm-up, or a run at a fixed rate).  Prints one line
 // "result label=L consoles=N size=B loss_free=R full_rate=R full_loss_pct=P
 // runs=N" and logs every run on standard error.
-#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,6 +29,8 @@
 #include "bench_common.h"
 #include "bench_report.h"
 #include "cli.h"
+#include "pacer.h"
+#include "station_calls.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_rendez.h"
@@ -60,54 +61,50 @@ int buildMessage(const Options& o, TesselServiceMsg* msg) {
   return bench_buildTrap(msg, o.from, o.size);
 }
 
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: %s --counters FILE [--to HOST] [--prog N] [--vers N]\n"
+          "       [--kind trap|forwarded|dbtrap] [--size BYTES] [--from HOST] [--element NAME]\n"
+          "       [--seconds S] [--steps N] [--label TEXT] [--count N [--rate R]]\n"
+          "Finds how many reports per second reach the consoles of a running\n"
+          "bench_report_receiver without loss, or sends --count reports once.\n",
+          kProgram);
+}
+
+// Reads the command line; returns -1 to go on, else the exit status.
 int parseOptions(int argc, char** argv, Options* o) {
-  static const struct option options[] = {{"counters", required_argument, nullptr, 'c'},
-                                          {"to", required_argument, nullptr, 't'},
-                                          {"prog", required_argument, nullptr, 'p'},
-                                          {"vers", required_argument, nullptr, 'v'},
-                                          {"kind", required_argument, nullptr, 'k'},
-                                          {"size", required_argument, nullptr, 'z'},
-                                          {"from", required_argument, nullptr, 'f'},
-                                          {"element", required_argument, nullptr, 'e'},
-                                          {"seconds", required_argument, nullptr, 's'},
-                                          {"steps", required_argument, nullptr, 'n'},
-                                          {"label", required_argument, nullptr, 'l'},
-                                          {"count", required_argument, nullptr, 'w'},
-                                          {"rate", required_argument, nullptr, 'r'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-    bool ok = true;
+  enum { kCounters = CLI_LONG, kTo, kProg, kVers, kKind, kSize, kFrom, kElement, kSeconds, kSteps,
+         kLabel, kCount, kRate };
+  auto take = [o](int c, const char* value) -> int {
     uint64_t n;
     switch (c) {
-      case 'c': o->counters = optarg; break;
-      case 't': o->to = optarg; break;
-      case 'p': ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->prog); break;
-      case 'v': ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->vers); break;
-      case 'k':
-        o->kind = optarg;
-        ok = o->kind == "trap" || o->kind == "forwarded" || o->kind == "dbtrap";
+      case kCounters: o->counters = value; break;
+      case kTo: o->to = value; break;
+      case kProg: return cli_parseUnsigned(value, UINT32_MAX, &o->prog);
+      case kVers: return cli_parseUnsigned(value, UINT32_MAX, &o->vers);
+      case kKind:
+        o->kind = value;
+        return o->kind == "trap" || o->kind == "forwarded" || o->kind == "dbtrap";
+      case kSize: return cli_parseUnsigned(value, 512 * 1024, &o->size);
+      case kFrom: o->from = value; break;
+      case kElement: o->element = value; break;
+      case kSeconds: o->seconds = atof(value); return o->seconds > 0;
+      case kSteps:
+        if (!cli_parseUnsigned(value, 50, &n)) return CLI_BAD_VALUE;
+        o->steps = static_cast<int>(n);
         break;
-      case 'z': ok = cli_parseUnsigned(optarg, 512 * 1024, &o->size); break;
-      case 'f': o->from = optarg; break;
-      case 'e': o->element = optarg; break;
-      case 's': o->seconds = atof(optarg); ok = o->seconds > 0; break;
-      case 'n': ok = cli_parseUnsigned(optarg, 50, &n); o->steps = static_cast<int>(n); break;
-      case 'l': o->label = optarg; break;
-      case 'w': ok = cli_parseUnsigned(optarg, 1000000, &o->count); break;
-      case 'r': o->rate = atof(optarg); ok = o->rate >= 0; break;
-      default: ok = false;
+      case kLabel: o->label = value; break;
+      case kCount: return cli_parseUnsigned(value, 1000000, &o->count);
+      case kRate: o->rate = atof(value); return o->rate >= 0;
     }
-    if (!ok) {
-      cli_error(kProgram, "bad option or value");
-      return 0;
-    }
-  }
-  if (o->counters.empty()) {
-    cli_error(kProgram, "--counters FILE is needed");
-    return 0;
-  }
-  return 1;
+    return CLI_TAKEN;
+  };
+  int status = cli_getOptions(kProgram, argc, argv, "",
+                              "counters= to= prog= vers= kind= size= from= element= seconds= "
+                              "steps= label= count= rate=",
+                              usage, take);
+  if (status < 0 && !cli_needed(kProgram, !o->counters.empty(), "--counters FILE")) return 2;
+  return status;
 }
 
 class Sender {
@@ -130,11 +127,11 @@ class Sender {
       want = static_cast<uint64_t>(rate * o_.seconds);
       if (want < 10) want = 10;
     }
-    double t0 = bench_now(), lastSend = t0;
+    double t0 = cli_now(), lastSend = t0;
     for (;;) {
-      if (want > 0 ? r.sent >= want : bench_now() - t0 >= o_.seconds) break;
+      if (want > 0 ? r.sent >= want : cli_now() - t0 >= o_.seconds) break;
       pacer.wait();
-      lastSend = bench_now();
+      lastSend = cli_now();
       Tessel_error reply;
       r.sent++;
       if (!caller_->send(msg_, {5, 0}, &reply)) failures_++;
@@ -157,16 +154,16 @@ class Sender {
  private:
   // Waits until the reports of earlier runs have stopped arriving.
   void settle() {
-    double start = bench_now();
-    while (bench_now() - start < 5 && bench_now() - c_->anyNs.load() / 1e9 < 0.15) usleep(10000);
+    double start = cli_now();
+    while (cli_now() - start < 5 && cli_now() - c_->anyNs.load() / 1e9 < 0.15) usleep(10000);
   }
 
   // Waits until every console has them all, or nothing has arrived for
   // 0.5 s (a lost report is not coming), at most 30 s.
   void drain(uint64_t sent) {
-    double start = bench_now(), quietSince = start;
+    double start = cli_now(), quietSince = start;
     uint64_t seen = total();
-    while (bench_now() - start < 30) {
+    while (cli_now() - start < 30) {
       bool all = true;
       for (uint32_t i = 0; i < c_->consoles; i++) all = all && c_->received[i].load() >= sent;
       if (all) return;
@@ -174,8 +171,8 @@ class Sender {
       uint64_t now = total();
       if (now != seen) {
         seen = now;
-        quietSince = bench_now();
-      } else if (bench_now() - quietSince > 0.5) {
+        quietSince = cli_now();
+      } else if (cli_now() - quietSince > 0.5) {
         return;
       }
     }
@@ -199,16 +196,16 @@ class Sender {
 
 int main(int argc, char** argv) {
   Options o;
-  if (!parseOptions(argc, argv, &o)) return 2;
+  if (int status = parseOptions(argc, argv, &o); status >= 0) return status;
   // The receiver may still be making the file.
-  double start = bench_now();
+  double start = cli_now();
   struct stat st;
   const off_t whole = static_cast<off_t>(sizeof(BenchCounters));
-  while ((stat(o.counters.c_str(), &st) != 0 || st.st_size < whole) && bench_now() - start < 60)
+  while ((stat(o.counters.c_str(), &st) != 0 || st.st_size < whole) && cli_now() - start < 60)
     usleep(20000);
   BenchCounters* c = bench_mapCounters(o.counters.c_str(), false);
   if (c == nullptr) return 1;
-  while (c->ready.load() == 0 && bench_now() - start < 120) usleep(20000);
+  while (c->ready.load() == 0 && cli_now() - start < 120) usleep(20000);
   if (c->ready.load() != 1) {
     cli_error(kProgram, "the consoles are not registered: %s",
               c->ready.load() == 2 ? c->failure : "no answer in 120 s");
@@ -219,13 +216,8 @@ int main(int argc, char** argv) {
     cli_error(kProgram, "cannot build the report");
     return 1;
   }
-  struct in_addr addr;
-  if (!tessel_resolve(o.to.c_str(), &addr)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
   TesselCaller caller;
-  caller.setDestination(addr, o.prog, o.vers, {10, 0});
+  if (!tools_aimCaller(kProgram, o.to.c_str(), o.prog, o.vers, &caller)) return 1;
   Sender sender(o, c, &msg, &caller);
 
   if (o.count > 0) {

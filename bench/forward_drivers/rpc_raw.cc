@@ -11,7 +11,6 @@
 // Registers its program with the local rpcbind: run it inside a station.
 // Prints "rpc_raw calls_per_s=N us_per_call=X" and "pipe_call per_s=N us=X".
 #include <arpa/inet.h>
-#include <getopt.h>
 #include <netinet/in.h>
 #include <rpc/pmap_clnt.h>
 #include <rpc/rpc.h>
@@ -25,10 +24,11 @@
 
 #include <string>
 
-#include "bench_common.h"
+#include "cli.h"
 
 namespace {
 
+const char kProgram[] = "bench_rpc_raw";
 const unsigned long kProg = 0x20000ff0, kVers = 1, kProc = 1;
 const int kHeader = 600;
 
@@ -63,7 +63,7 @@ pid_t startServer() {
   pmap_unset(kProg, kVers);
   SVCXPRT* udp = svcudp_bufcreate(RPC_ANYSOCK, 65000, 65000);
   if (udp == nullptr || !svc_register(udp, kProg, kVers, serve, IPPROTO_UDP)) {
-    fprintf(stderr, "bench_rpc_raw: cannot register program %lu (is rpcbind running?)\n", kProg);
+    cli_error(kProgram, "cannot register program %lu (is rpcbind running?)", kProg);
     _exit(1);
   }
   svc_run();
@@ -120,24 +120,30 @@ void waitReadable(int fd) {
   }
 }
 
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: %s [--seconds S] [--size BYTES]\n"
+          "Measures synchronous RPC calls and pipe hand-offs per second; run it inside a\n"
+          "station (it registers its program with the local rpcbind).\n",
+          kProgram);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 2;
   size_t size = 200;
-  static const struct option options[] = {{"seconds", required_argument, nullptr, 's'},
-                                          {"size", required_argument, nullptr, 'z'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-    if (c == 's') seconds = atof(optarg);
-    else if (c == 'z') size = strtoul(optarg, nullptr, 10);
-    else return 2;
-  }
-  if (seconds <= 0 || size > 60000) {
-    fprintf(stderr, "usage: bench_rpc_raw [--seconds S] [--size BYTES]\n");
-    return 2;
-  }
+  enum { kSeconds = CLI_LONG, kSize };
+  auto take = [&](int c, const char* value) -> int {
+    if (c == kSeconds) {
+      seconds = atof(value);
+      return seconds > 0;
+    }
+    size = strtoul(value, nullptr, 10);
+    return size <= 60000;
+  };
+  int parsed = cli_getOptions(kProgram, argc, argv, "", "seconds= size=", usage, take);
+  if (parsed >= 0) return parsed;
   signal(SIGPIPE, SIG_IGN);
   pid_t server = startServer();
   CLIENT* client = nullptr;
@@ -149,11 +155,11 @@ int main(int argc, char** argv) {
   Blob arg = {static_cast<u_int>(size), &payload[0]};
   int status = 1;
   if (client == nullptr || !call(client, &arg)) {
-    fprintf(stderr, "bench_rpc_raw: the server does not answer\n");
+    cli_error(kProgram, "the server does not answer");
   } else {
     uint64_t calls = 0;
-    double t0 = bench_now(), elapsed;
-    while ((elapsed = bench_now() - t0) < seconds) {
+    double t0 = cli_now(), elapsed;
+    while ((elapsed = cli_now() - t0) < seconds) {
       if (!call(client, &arg)) break;
       calls++;
     }
@@ -175,8 +181,8 @@ int main(int argc, char** argv) {
       std::string header(kHeader, 'h');
       char byte = 1;
       uint64_t handed = 0;
-      t0 = bench_now();
-      while ((elapsed = bench_now() - t0) < seconds) {
+      t0 = cli_now();
+      while ((elapsed = cli_now() - t0) < seconds) {
         waitReadable(ask[0]);
         if (read(ask[0], &byte, 1) != 1) break;
         if (write(data[1], header.data(), kHeader) != kHeader ||

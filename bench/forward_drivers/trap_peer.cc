@@ -8,7 +8,7 @@
 // Prints one line "peer loss_free=N full_rate=N full_loss_pct=P runs=N";
 // every run is logged on standard error.
 #include <arpa/inet.h>
-#include <getopt.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdio.h>
@@ -22,9 +22,13 @@
 #include <thread>
 
 #include "bench_common.h"
+#include "cli.h"
+#include "pacer.h"
 #include "snmp_trap.h"
 
 namespace {
+
+const char kProgram[] = "bench_trap_peer";
 
 // Each trap's text begins with this and the run number, so that traps of
 // an earlier run that arrive late are not counted.
@@ -75,57 +79,70 @@ void countLoop(int sock) {
 
 // Waits until nothing has arrived for `quiet` seconds (at most `limit`).
 void settle(double quiet, double limit) {
-  double start = bench_now();
-  while (bench_now() - start < limit) {
+  double start = cli_now();
+  while (cli_now() - start < limit) {
     double last = anyNs.load() / 1e9;
-    if (bench_now() - last >= quiet) return;
+    if (cli_now() - last >= quiet) return;
     usleep(10000);
   }
 }
 
-}  // namespace
+void usage(FILE* out) {
+  fprintf(out,
+          "usage: %s --to IP:PORT --listen IP:PORT [--size BYTES] [--seconds S] [--steps N]\n"
+          "Finds the loss-free rate of a trap forwarder at --to that forwards to --listen.\n",
+          kProgram);
+}
 
-int main(int argc, char** argv) {
+struct Options {
   struct sockaddr_in to, listen;
   bool haveTo = false, haveListen = false;
   size_t size = 200;
   double seconds = 2;
   int steps = 6;
-  static const struct option options[] = {{"to", required_argument, nullptr, 't'},
-                                          {"listen", required_argument, nullptr, 'l'},
-                                          {"size", required_argument, nullptr, 'z'},
-                                          {"seconds", required_argument, nullptr, 's'},
-                                          {"steps", required_argument, nullptr, 'n'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
+};
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int parseOptions(int argc, char** argv, Options* o) {
+  enum { kTo = CLI_LONG, kListen, kSize, kSeconds, kSteps };
+  auto take = [o](int c, const char* value) -> int {
     switch (c) {
-      case 't': haveTo = parseAddress(optarg, &to); break;
-      case 'l': haveListen = parseAddress(optarg, &listen); break;
-      case 'z': size = strtoul(optarg, nullptr, 10); break;
-      case 's': seconds = atof(optarg); break;
-      case 'n': steps = atoi(optarg); break;
-      default: return 2;
+      case kTo: o->haveTo = parseAddress(value, &o->to); return o->haveTo;
+      case kListen: o->haveListen = parseAddress(value, &o->listen); return o->haveListen;
+      case kSize:
+        o->size = strtoul(value, nullptr, 10);
+        return o->size >= 64 && o->size <= 60000;
+      case kSeconds: o->seconds = atof(value); return o->seconds > 0;
+      case kSteps: o->steps = atoi(value); break;
     }
-  }
-  if (!haveTo || !haveListen || seconds <= 0 || size < 64 || size > 60000) {
-    fprintf(stderr, "usage: bench_trap_peer --to IP:PORT --listen IP:PORT [--size BYTES] "
-                    "[--seconds S] [--steps N]\n");
+    return CLI_TAKEN;
+  };
+  int status = cli_getOptions(kProgram, argc, argv, "", "to= listen= size= seconds= steps=",
+                              usage, take);
+  if (status < 0 && (!cli_needed(kProgram, o->haveTo, "--to IP:PORT") ||
+                     !cli_needed(kProgram, o->haveListen, "--listen IP:PORT")))
     return 2;
-  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (int status = parseOptions(argc, argv, &o); status >= 0) return status;
 
   int in = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   // A deep buffer: whatever is lost must be lost by the forwarder, not here.
   int deep = 16 << 20;
   if (setsockopt(in, SOL_SOCKET, SO_RCVBUFFORCE, &deep, sizeof deep) != 0)
     setsockopt(in, SOL_SOCKET, SO_RCVBUF, &deep, sizeof deep);
-  if (bind(in, reinterpret_cast<struct sockaddr*>(&listen), sizeof listen) != 0) {
-    perror("bench_trap_peer: bind");
+  if (bind(in, reinterpret_cast<struct sockaddr*>(&o.listen), sizeof o.listen) != 0) {
+    cli_error(kProgram, "bind: %s", strerror(errno));
     return 1;
   }
   int out = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (connect(out, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0) {
-    perror("bench_trap_peer: connect");
+  if (connect(out, reinterpret_cast<struct sockaddr*>(&o.to), sizeof o.to) != 0) {
+    cli_error(kProgram, "connect: %s", strerror(errno));
     return 1;
   }
   std::thread counter(countLoop, in);
@@ -141,37 +158,37 @@ int main(int argc, char** argv) {
     currentRun.store(run);
     // The run number goes into the text varbind, which the forwarder keeps.
     std::string trap = snmp_v2cTrap("public", static_cast<int32_t>(run), run * 100,
-                                    kRunTag + std::to_string(run) + ";", size);
+                                    kRunTag + std::to_string(run) + ";", o.size);
     RunResult r;
     r.target = rate;
     Pacer pacer(rate);
-    double t0 = bench_now(), lastSend = t0;
-    uint64_t want = rate > 0 ? static_cast<uint64_t>(rate * seconds) : 0;
+    double t0 = cli_now(), lastSend = t0;
+    uint64_t want = rate > 0 ? static_cast<uint64_t>(rate * o.seconds) : 0;
     if (rate > 0 && want < 10) want = 10;
     for (uint64_t attempts = 0;; attempts++) {
-      if (rate > 0 ? attempts >= want : bench_now() - t0 >= seconds) break;
+      if (rate > 0 ? attempts >= want : cli_now() - t0 >= o.seconds) break;
       pacer.wait();
-      lastSend = bench_now();
+      lastSend = cli_now();
       // A send the kernel refused never reached the forwarder.
       if (send(out, trap.data(), trap.size(), 0) > 0) r.sent++;
     }
     r.sendSeconds = bench_span(r.sent, t0, lastSend);
     // Drain: until everything arrived or nothing more comes for 0.3 s.
     uint64_t seen = received.load();
-    double quietSince = bench_now();
-    while (received.load() < r.sent && bench_now() - quietSince < 0.3) {
+    double quietSince = cli_now();
+    while (received.load() < r.sent && cli_now() - quietSince < 0.3) {
       usleep(5000);
       uint64_t now = received.load();
       if (now != seen) {
         seen = now;
-        quietSince = bench_now();
+        quietSince = cli_now();
       }
     }
     r.delivered = received.load();
     r.deliverSeconds = bench_span(r.delivered, firstNs.load() / 1e9, lastNs.load() / 1e9);
     return r;
   };
-  SearchResult s = bench_searchRate(measure, steps, [](const RunResult& r) {
+  SearchResult s = bench_searchRate(measure, o.steps, [](const RunResult& r) {
     fprintf(stderr, "peer: %s\n", bench_describe(r).c_str());
   });
   quit.store(true);

@@ -21,6 +21,7 @@
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_generic.h"
 #include "tessel/tessel_object.h"
+#include "tessel/tessel_trace.h"
 #include "tessel/tessel_xdr.h"
 
 int vant_debug = 0;
@@ -50,14 +51,10 @@ volatile sig_atomic_t stopRequested = 0;
 void vantTrace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void vantTrace(int level, const char* format, ...) {
   if (vant_debug < level) return;
-  // One write a line: processes that share standard output do not mix.
-  char line[1024];
-  int prefix = snprintf(line, sizeof line, "[%d] vant: ", static_cast<int>(getpid()));
   va_list ap;
   va_start(ap, format);
-  vsnprintf(line + prefix, sizeof line - prefix, format, ap);
+  tessel_vtraceLine("vant", format, ap);
   va_end(ap);
-  fputs(line, stdout);
 }
 
 void catchStop(int signo) {

@@ -11,11 +11,25 @@
 #include "tessel/tessel_client.h"
 #include "tessel/tessel_codec.h"
 #include "tessel/tessel_error.h"
+#include "tessel/tessel_rendez.h"
 #include "tessel/tessel_xdr.h"
+
+void rpc_answerNull(SVCXPRT* xprt) { svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr); }
 
 int rpc_takeMessage(SVCXPRT* xprt, TesselServiceMsg* msg) {
   if (svc_getargs(xprt, (xdrproc_t)_tessel_serialMsg, (char*)msg)) return 1;
   svcerr_decode(xprt);
+  return 0;
+}
+
+int rpc_takeCall(const struct svc_req* rq, SVCXPRT* xprt, unsigned long proc,
+                 TesselServiceMsg* msg) {
+  if (rq->rq_proc == NULLPROC)
+    rpc_answerNull(xprt);
+  else if (proc != 0 && rq->rq_proc != proc)
+    svcerr_noproc(xprt);
+  else
+    return rpc_takeMessage(xprt, msg);
   return 0;
 }
 
@@ -27,18 +41,17 @@ void rpc_answerStatus(SVCXPRT* xprt, int status, const char* text) {
   svc_sendreply(xprt, (xdrproc_t)_tessel_xdrStatus, (char*)&answer);
 }
 
-static double now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-RpcServer::RpcServer() : udp_(nullptr), tcp_(nullptr), started_(now()) {}
+RpcServer::RpcServer() : udp_(nullptr), tcp_(nullptr), started_(cli_now()) {}
 
 RpcServer::~RpcServer() {
   for (const auto& pv : registered_) svc_unregister(pv.first, pv.second);
   if (udp_ != nullptr) svc_destroy(udp_);
   if (tcp_ != nullptr) svc_destroy(tcp_);
+}
+
+void RpcServer::adopt(SVCXPRT* udp, SVCXPRT* tcp) {
+  udp_ = udp;
+  tcp_ = tcp;
 }
 
 int RpcServer::serve(unsigned long program, unsigned long version, rpc_dispatch_fn dispatch) {
@@ -55,7 +68,7 @@ int RpcServer::serve(unsigned long program, unsigned long version, rpc_dispatch_
   }
   if (!tessel_claimProgram(program, version)) return 0;
   if (!svc_register(udp_, program, version, dispatch, IPPROTO_UDP) ||
-      !svc_register(tcp_, program, version, dispatch, IPPROTO_TCP)) {
+      (tcp_ != nullptr && !svc_register(tcp_, program, version, dispatch, IPPROTO_TCP))) {
     svc_unregister(program, version);
     tessel_setError("cannot register program %lu version %lu with rpcbind (is rpcbind running?)",
                     program, version);
@@ -65,10 +78,17 @@ int RpcServer::serve(unsigned long program, unsigned long version, rpc_dispatch_
   return 1;
 }
 
+int RpcServer::serveConsole(unsigned long program, unsigned long version, bool event,
+                            rpc_dispatch_fn dispatch) {
+  return serve(program, version, dispatch) &&
+         (version == 10 || serve(program, 10, dispatch)) &&
+         (!event || serve(QM_EVENT_PROG, version, dispatch));
+}
+
 bool RpcServer::pollOnce(double timeoutSeconds) {
   double wait = 0.25;
   if (timeoutSeconds > 0) {
-    double left = started_ + timeoutSeconds - now();
+    double left = started_ + timeoutSeconds - cli_now();
     if (left <= 0) return false;
     if (left < wait) wait = left;
   }

@@ -37,3 +37,11 @@ bool messageJson(unsigned long prog, unsigned long vers, unsigned long proc,
   *line = out + "]}";
   return true;
 }
+
+int printMessageJson(const struct svc_req* rq, TesselServiceMsg* msg) {
+  std::string line;
+  if (!messageJson(rq->rq_prog, rq->rq_vers, rq->rq_proc, msg, &line)) return 0;
+  printf("%s\n", line.c_str());
+  fflush(stdout);
+  return 1;
+}

@@ -2,6 +2,8 @@
 #ifndef TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_
 #define TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_
 
+#include <rpc/rpc.h>
+
 #include <string>
 
 #include "tessel/tessel_service_msg.h"
@@ -13,5 +15,10 @@
 // Returns false when the message's data are malformed.
 bool messageJson(unsigned long prog, unsigned long vers, unsigned long proc,
                  TesselServiceMsg* msg, std::string* line);
+
+// Prints the JSON line of a message received by the call rq on standard
+// output and flushes it.  Returns 1 when printed, 0 when the message's data
+// are malformed (nothing is printed then).
+int printMessageJson(const struct svc_req* rq, TesselServiceMsg* msg);
 
 #endif  // TOOLS_OVI_CONSOLE_MESSAGE_JSON_H_

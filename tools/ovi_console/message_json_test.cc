@@ -1,20 +1,13 @@
 #include "message_json.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
-#include "tessel/tessel_generic.h"
+#include "datum.h"
 
 namespace {
 
 void put(TesselServiceMsg* msg, const char* name, uint32_t type, const void* value, uint32_t length) {
-  Tessel_data d;
-  memset(&d, 0, sizeof d);
-  strcpy(d.name, name);
-  d.type = type;
-  d.length = length;
-  d.value = const_cast<void*>(value);
-  ASSERT_TRUE(TesselGeneric().putData(&d, msg));
+  ASSERT_TRUE(tools_putDatum(msg, name, type, value, length));
 }
 
 TEST(MessageJsonTest, NumbersForIntegerTypesTextForTheRestEscaped) {

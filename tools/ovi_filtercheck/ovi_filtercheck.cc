@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "attribute.h"
+#include "cli.h"
 #include "data_file.h"
 #include "message_info.h"
 #include "parse_dbtmpl.h"
@@ -86,22 +87,7 @@ int parseArgs(int argc, char** argv, Options* opt) {
 
 // A field as a C-style quoted string, so that blanks, quotes and empty
 // fields show.
-std::string quoted(const char* text) {
-  std::string out = "\"";
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; p++) {
-    if (*p == '"' || *p == '\\') {
-      out += '\\';
-      out += static_cast<char>(*p);
-    } else if (*p < 0x20 || *p == 0x7f) {
-      char buf[8];
-      snprintf(buf, sizeof buf, "\\x%02x", *p);
-      out += buf;
-    } else {
-      out += static_cast<char>(*p);
-    }
-  }
-  return out + "\"";
-}
+std::string quoted(const char* text) { return cli_quoted(text, CLI_QUOTE_C); }
 
 bool isKnownKeyword(const char* keyword) {
   for (const char* k : {"hostname", "component", "viewname", "viewtype", "default"})
@@ -133,40 +119,50 @@ bool contains(const std::vector<std::string>& names, const char* name) {
   return false;
 }
 
-void printDbTemplate(const char* name) {
-  if (name[0] == '\0') {
-    printf("db template file \"\": no file named\n");
-    return;
-  }
-  std::string path = ovi_data_file_path(name);
-  int err = ovi_open_db_template_file(name);
-  ovi_close_db_template_file();
-  if (err != 0) {
-    printf("db template file %s (%s): cannot be read: %s\n", quoted(name).c_str(), path.c_str(),
-           strerror(err));
-    return;
-  }
-  printf("db template file %s (%s): read, %s\n", quoted(name).c_str(), path.c_str(),
-         counted(ovi_db_file_entry_count(name), "entry", "entries").c_str());
-}
-
-void printTrapTemplate(const char* name) {
-  std::string path = ovi_data_file_path(name);
-  int err = ovi_open_trapfile_for_reading(name);
-  ovi_close_trapfile_after_reading();
-  if (err != 0) {
-    printf("trap template file %s (%s): cannot be read: %s\n", quoted(name).c_str(), path.c_str(),
-           strerror(err));
-    return;
-  }
+// The entries of a trap template file that opens.
+int trapEntries(const char* name) {
   int entries = 0;
   if (ovi_open_trap_file(name) == 0) {
     char label[OVI_TRAP_FIELD_SIZE], traps[OVI_TRAP_FIELD_SIZE], oid[OVI_TRAP_FIELD_SIZE];
     while (ovi_get_trap_entry(label, traps, oid)) entries++;
     ovi_close_trap_file();
   }
-  printf("trap template file %s (%s): read, %s\n", quoted(name).c_str(), path.c_str(),
-         counted(entries, "entry", "entries").c_str());
+  return entries;
+}
+
+// How one kind of template file is checked: opened and closed again as the
+// daemon opens it at registration, and its entries counted once it opens.
+struct TemplateKind {
+  const char* kind;
+  int (*open)(const char* name);
+  void (*close)();
+  int (*entries)(const char* name);
+};
+
+const TemplateKind kDbTemplate = {"db", ovi_open_db_template_file, ovi_close_db_template_file,
+                                  ovi_db_file_entry_count};
+const TemplateKind kTrapTemplate = {"trap", ovi_open_trapfile_for_reading,
+                                    [] { ovi_close_trapfile_after_reading(); }, trapEntries};
+
+// The line about a template file: its name and path, then the error that
+// kept it from being read or how many entries it holds.
+void printTemplate(const TemplateKind& t, const char* name) {
+  std::string path = ovi_data_file_path(name);
+  int err = t.open(name);
+  t.close();
+  int entries = err == 0 ? t.entries(name) : 0;
+  printf("%s template file %s (%s): ", t.kind, quoted(name).c_str(), path.c_str());
+  if (err != 0)
+    printf("cannot be read: %s\n", strerror(err));
+  else
+    printf("read, %s\n", counted(entries, "entry", "entries").c_str());
+}
+
+void printDbTemplate(const char* name) {
+  if (name[0] == '\0')
+    printf("db template file \"\": no file named\n");
+  else
+    printTemplate(kDbTemplate, name);
 }
 
 // Position (from 1) of the first cached record equal to a look-up result;
@@ -246,7 +242,7 @@ int main(int argc, char** argv) {
       trapFiles.push_back(e->trapTemplateFile);
   }
   for (const std::string& name : dbFiles) printDbTemplate(name.c_str());
-  for (const std::string& name : trapFiles) printTrapTemplate(name.c_str());
+  for (const std::string& name : trapFiles) printTemplate(kTrapTemplate, name.c_str());
 
   if (result == 0)
     printf("registration: accepted\n");

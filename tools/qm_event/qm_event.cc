@@ -12,7 +12,6 @@
 // own start, so a dispatcher that comes back empty-handed after a stop or a
 // crash would lose every report until they are all restarted.
 #include <arpa/inet.h>
-#include <getopt.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -30,7 +29,6 @@
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_rendez.h"
 #include "tessel/tessel_types.h"
-#include "tessel/tessel_xdr.h"
 
 namespace {
 
@@ -191,7 +189,7 @@ void forward(TesselServiceMsg* msg) {
 void dispatch(struct svc_req* rq, SVCXPRT* xprt) {
   switch (rq->rq_proc) {
     case NULLPROC:
-      svc_sendreply(xprt, (xdrproc_t)tessel_xdrVoid, nullptr);
+      rpc_answerNull(xprt);
       return;
     case TESSEL_PROC_MESSAGE: {
       TesselServiceMsg msg;
@@ -224,35 +222,28 @@ void usage(FILE* out) {
           "rewritten on every change and read at start.\n");
 }
 
+// Takes -d LEVEL.
+int takeTraceLevel(int, const char* value) {
+  int64_t level;
+  if (!cli_parseSigned(value, 0, 9, &level)) {
+    cli_error(kProgram, "bad trace level: %s", value);
+    return CLI_REFUSED;
+  }
+  traceLevel = static_cast<int>(level);
+  return CLI_TAKEN;
+}
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int parseOptions(int argc, char** argv) {
+  int status = cli_getOptions(kProgram, argc, argv, "d:", "", usage, takeTraceLevel);
+  if (status >= 0) return status;
+  return cli_noOperands(kProgram, argc, argv) ? -1 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const struct option options[] = {{"help", no_argument, nullptr, 'h'},
-                                          {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, cli_quietOptions("d:h"), options, nullptr)) != -1) {
-    switch (c) {
-      case 'd': {
-        int64_t level;
-        if (!cli_parseSigned(optarg, 0, 9, &level)) {
-          cli_error(kProgram, "bad trace level: %s", optarg);
-          return 2;
-        }
-        traceLevel = static_cast<int>(level);
-        break;
-      }
-      case 'h':
-        usage(stdout);
-        return 0;
-      default:
-        cli_optionError(kProgram, c, argv);
-        return 2;
-    }
-  }
-  if (optind != argc) {
-    cli_error(kProgram, "unexpected argument %s (see --help)", argv[optind]);
-    return 2;
-  }
+  if (int status = parseOptions(argc, argv); status >= 0) return status;
   cli_catchStopSignals();
   restoreSubscribers();
   RpcServer server;

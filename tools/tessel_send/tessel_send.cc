@@ -1,16 +1,16 @@
 // tessel_send: sends one report (or action request) to a program of the
 // station, like snmptrap, and prints the status of each reply.
-#include <getopt.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "datum.h"
 #include "datum_text.h"
+#include "station_calls.h"
 #include "tessel/tessel_call.h"
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_generic.h"
@@ -58,50 +58,30 @@ int parseMessageType(const char* text, uint64_t* type) {
 
 // Parses the options; returns -1 to go on, else the exit status.
 int parseOptions(int argc, char** argv, Options* o) {
-  enum { kTo = 256, kProg, kVers, kType, kAgentProg, kFrom, kGroup, kSystem, kKey, kFlags,
+  enum { kTo = CLI_LONG, kProg, kVers, kType, kAgentProg, kFrom, kGroup, kSystem, kKey, kFlags,
          kPriority, kCount, kTcp };
-  static const struct option options[] = {
-      {"to", required_argument, nullptr, kTo},
-      {"prog", required_argument, nullptr, kProg},
-      {"vers", required_argument, nullptr, kVers},
-      {"type", required_argument, nullptr, kType},
-      {"agent-prog", required_argument, nullptr, kAgentProg},
-      {"from", required_argument, nullptr, kFrom},
-      {"group", required_argument, nullptr, kGroup},
-      {"system", required_argument, nullptr, kSystem},
-      {"key", required_argument, nullptr, kKey},
-      {"flags", required_argument, nullptr, kFlags},
-      {"priority", required_argument, nullptr, kPriority},
-      {"count", required_argument, nullptr, kCount},
-      {"tcp", no_argument, nullptr, kTcp},
-      {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
-  int c;
-  while ((c = getopt_long(argc, argv, cli_quietOptions("h"), options, nullptr)) != -1) {
-    bool ok = true;
+  auto take = [o](int c, const char* value) -> int {
     switch (c) {
-      case kTo: o->to = optarg; break;
-      case kProg: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->prog); break;
-      case kVers: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->vers); break;
-      case kType: ok = parseMessageType(optarg, &o->type); break;
-      case kAgentProg: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->agentProg); break;
-      case kFrom: o->from = optarg; break;
-      case kGroup: o->group = optarg; break;
-      case kSystem: o->system = optarg; break;
-      case kKey: o->key = optarg; break;
-      case kFlags: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->flags); break;
-      case kPriority: ok = cli_parseSigned(optarg, INT32_MIN, INT32_MAX, &o->priority); break;
-      case kCount: ok = cli_parseUnsigned(optarg, UINT32_MAX, &o->count); break;
+      case kTo: o->to = value; break;
+      case kProg: return cli_parseUnsigned(value, UINT32_MAX, &o->prog);
+      case kVers: return cli_parseUnsigned(value, UINT32_MAX, &o->vers);
+      case kType: return parseMessageType(value, &o->type);
+      case kAgentProg: return cli_parseUnsigned(value, UINT32_MAX, &o->agentProg);
+      case kFrom: o->from = value; break;
+      case kGroup: o->group = value; break;
+      case kSystem: o->system = value; break;
+      case kKey: o->key = value; break;
+      case kFlags: return cli_parseUnsigned(value, UINT32_MAX, &o->flags);
+      case kPriority: return cli_parseSigned(value, INT32_MIN, INT32_MAX, &o->priority);
+      case kCount: return cli_parseUnsigned(value, UINT32_MAX, &o->count);
       case kTcp: o->tcp = true; break;
-      case 'h': usage(stdout); return 0;
-      default: cli_optionError(kProgram, c, argv); return 2;
     }
-    if (!ok) {
-      cli_error(kProgram, "bad value for --%s: %s", options[c - kTo].name, optarg);
-      return 2;
-    }
-  }
-  return -1;
+    return CLI_TAKEN;
+  };
+  return cli_getOptions(kProgram, argc, argv, "",
+                        "to= prog= vers= type= agent-prog= from= group= system= key= flags= "
+                        "priority= count= tcp",
+                        usage, take);
 }
 
 // Builds the message from the options and data; returns 0 with a message on
@@ -117,10 +97,7 @@ int buildMessage(const Options& o, char** data, int ndata, TesselServiceMsg* msg
   msg->setGroup(o.group.c_str());
   msg->setSystem(o.system.c_str());
   msg->setKey(o.key.c_str());
-  struct timeval now;
-  gettimeofday(&now, nullptr);
-  msg->timeSec = static_cast<int32_t>(now.tv_sec);
-  msg->timeUsec = static_cast<int32_t>(now.tv_usec);
+  tools_stampTime(msg);
   if (!msg->clearData()) return 0;
   bool event = o.type == TESSEL_MSG_EVENT;
   TesselGeneric generic;
@@ -152,18 +129,12 @@ int buildMessage(const Options& o, char** data, int ndata, TesselServiceMsg* msg
 
 int main(int argc, char** argv) {
   Options o;
-  int status = parseOptions(argc, argv, &o);
-  if (status >= 0) return status;
+  if (int status = parseOptions(argc, argv, &o); status >= 0) return status;
   signal(SIGPIPE, SIG_IGN);
   TesselServiceMsg msg;
   if (!buildMessage(o, argv + optind, argc - optind, &msg)) return 2;
-  struct in_addr addr;
-  if (!tessel_resolve(o.to.c_str(), &addr)) {
-    cli_error(kProgram, "%s", tessel_sperror());
-    return 1;
-  }
   TesselCaller caller;
-  caller.setDestination(addr, o.prog, o.vers, {10, 0});
+  if (!tools_aimCaller(kProgram, o.to.c_str(), o.prog, o.vers, &caller)) return 1;
   for (uint64_t i = 0; i < o.count; i++) {
     Tessel_error reply;
     if (!caller.send(&msg, {25, 0}, &reply, o.tcp ? TESSEL_PROTO_TCP : 0)) {
