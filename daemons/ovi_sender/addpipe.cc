@@ -76,6 +76,7 @@ int Daemon::addRendez(Request& request) {
   memcpy(r->filter_file, request.filter_file, sizeof r->filter_file);
   memcpy(r->orx_name, request.orx_name, sizeof r->orx_name);
   memcpy(r->recv_orx, request.recv_orx, sizeof r->recv_orx);
+  r->counts.registered = time(nullptr);
   if (!r->channel.open()) return 0;
 
   fflush(stdout);
@@ -99,6 +100,7 @@ int Daemon::addRendez(Request& request) {
   }
   unblockSignals(mask);
   Rendez* added = r.release();  // the list owns it now
+  statusChanged(true);
   ovi_trace(2, "registered new rendezvous:\n");
   ovi_trace(2, "\tsubproc_pid: %d\n", static_cast<int>(added->subproc_pid));
   ovi_trace(2, "\trendez_addr: %s\n", inet_ntoa(added->rendez_addr));

@@ -97,6 +97,7 @@ void reportSyntaxError(const char* message) {
 void build_attribute_lists(void) {
   std::vector<std::string> dirs;
   if (!schemaDirectories(&dirs)) {
+    ovi_startFailed("error in orx.conf, please check the %s entry", schema_path_keyword);
     syslog(LOG_ERR, "ovi_sender : error in orx.conf,  please check the qm.snmp.schemas entry");
     exit(1);
   }

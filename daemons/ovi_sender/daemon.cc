@@ -35,6 +35,7 @@ Daemon::Daemon(Detached) { rendezList = new (std::nothrow) TesselList; }
 Daemon::Daemon() : Daemon(Detached()) {
   delete rendezList;
   rendezList = nullptr;
+  startTime = time(nullptr);
   ovi_trace(2, "Daemon::Daemon\n");
   traceIdentity("");
 
@@ -78,6 +79,8 @@ Daemon::~Daemon() {
     eventRendezProg = 0;
   }
   _vant_shutdown_rendez(0);
+  // A daemon that ended says nothing any more of consoles and counts.
+  if (startTime != 0) removeStatus();
   // The subprocesses are not signalled: they learn of the end through their
   // pipes.  The memory goes back all the same.
   if (rendezList != nullptr) {

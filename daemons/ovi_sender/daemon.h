@@ -211,6 +211,24 @@ class Daemon : public TesselObject {
   // Discards every cached report of the rendezvous; returns 1.
   int flushReportCache(Rendez* rendez);
 
+  // ---- the status file (status.cc), in the daemon process ----
+  // Notes that what the status file says is out of date: a change of the
+  // registry is written at the next pass of the service loop, new counts
+  // within a second.
+  void statusChanged(bool registry) {
+    statusStale = true;
+    if (registry) statusUrgent = true;
+  }
+  // Writes the status file when it is due.  Returns how long the service
+  // loop may sleep before it is due (null when nothing is pending).
+  struct timeval* writeStatusWhenDue(struct timeval* wait);
+  // Writes the status file now: the daemon, its subscription and each
+  // registration with its counts, as JSON, replacing the file whole.
+  // 1 on success.
+  int writeStatus();
+  // Removes the status file (the daemon is ending).
+  void removeStatus();
+
   int initFailed = 0;                 // 1 after a failed construction
   char* logFile = nullptr;            // report-log path (owned)
   volatile int currentSubprocPid = NO_SUBPROC_PID;  // target of the SIGPIPE handler
@@ -221,6 +239,10 @@ class Daemon : public TesselObject {
   char filterFile[1024] = "";         // filter file of the latest action request
   char orxName[1024] = "";            // database of the latest action request
   int callMeMom = 0;                  // 1 once subscribing began; 0 in subprocesses
+  time_t startTime = 0;               // when the daemon started
+  bool statusStale = false;           // the status file is out of date
+  bool statusUrgent = false;          // ... because the registry changed
+  struct timespec statusWritten = {}; // when it was last written (monotonic)
 
   // What only a forwarding subprocess uses, set after the fork: the daemon's
   // own copy keeps these values as constructed.

@@ -34,6 +34,7 @@ int Daemon::deleteRendez(Request& request) {
   r->sync_pid = 0;
   ovi_trace(1, "sending SIGTERM signal to subprocess %d\n", static_cast<int>(r->subproc_pid));
   endRendez(r);
+  statusChanged(true);
   // The last registration: the one just told to end was the only live one.
   if (liveCount(rendezList) == 0) _vant_should_exit();
   unblockSignals(mask);
@@ -91,6 +92,7 @@ int Daemon::reapRendez(long pid, int restart) {
     memcpy(request.orx_name, r->orx_name, sizeof request.orx_name);
     memcpy(request.recv_orx, r->recv_orx, sizeof request.recv_orx);
   }
+  Rendez::Counts counts = r->counts;
   flushReportCache(r);
   ovi_trace(2, "unregistered rendezvous:\n");
   ovi_trace(2, "\trendez_addr: %s\n", inet_ntoa(r->rendez_addr));
@@ -101,5 +103,16 @@ int Daemon::reapRendez(long pid, int restart) {
   rendezList->remove(n);
   delete r;
   unblockSignals(mask);
-  return restart ? addRendez(request) : 1;
+  statusChanged(true);
+  if (!restart) return 1;
+  int added = addRendez(request);
+  if (added) {
+    // The registration goes on in its new subprocess, and so do its counts.
+    TesselListNode* last = rendezList->first();
+    while (rendezList->next(last) != nullptr) last = rendezList->next(last);
+    Rendez* fresh = static_cast<Rendez*>(TesselList::data(last));
+    fresh->counts = counts;
+    fresh->counts.restarts++;
+  }
+  return added;
 }

@@ -28,8 +28,10 @@ void Daemon::GetEvents() {
   if (tessel_register_rendez(hostname, hostname, OVI_AGENT_PROG, OVI_AGENT_VERS, 0, 1,
                              &eventTimeout)) {
     ovi_trace(2, "ovi_sender registered with qm.event\n");
+    statusChanged(true);
     return;
   }
+  ovi_startFailed("cannot subscribe to the event dispatcher qm.event: %s", tessel_sperror());
   ovi_trace(2, "Can't register with the event dispatcher\n");
   ovi_trace(2, "reason : %s\n", tessel_sperror());
   ovi_trace(4, "myname = %s, rendez = %u, version = %u, agent = %u.\n", hostname,
@@ -49,7 +51,11 @@ void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* 
   sigset_t mask = blockSignals();
   for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
     Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-    if (r->report_cache.count() >= REPORT_CACHE_LIMIT) continue;
+    statusChanged(false);
+    if (r->report_cache.count() >= REPORT_CACHE_LIMIT) {
+      r->counts.dropped++;
+      continue;
+    }
     currentSubprocPid = r->subproc_pid;
     std::unique_ptr<CachedReport> cached =
         CachedReport::copyOf(msg->image(), msg->argData.data, msg->arglistLength);
@@ -58,7 +64,10 @@ void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* 
       continue;
     }
     ovi_trace(2, "appended new report to rendezvous report list.\n");
-    if (!r->report_cache.append(std::move(cached))) ovi_trace(1, "No memory: %s\n", strerror(errno));
+    if (r->report_cache.append(std::move(cached)))
+      r->counts.cached++;
+    else
+      ovi_trace(1, "No memory: %s\n", strerror(errno));
   }
   // Nothing is written to a subprocess here: a SIGPIPE that comes later
   // (a transfer to a subprocess that died, which restarts that one itself,

@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "tessel/tessel_trace.h"
@@ -11,6 +12,18 @@ void ovi_trace(int level, const char* format, ...) {
   va_start(ap, format);
   tessel_vtraceLine(agent_name, format, ap);
   va_end(ap);
+}
+
+void ovi_startFailed(const char* format, ...) {
+  char line[1024];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(line, sizeof line, format, ap);
+  va_end(ap);
+  // A reason that spans lines (the installation check's) stays one line.
+  for (char* p = line; *p != '\0'; p++)
+    if (*p == '\n' || *p == '\t') *p = ' ';
+  fprintf(stderr, "%s: %s\n", agent_name, line);
 }
 
 void ovi_traceFromHandler(int level, const char* text, long number) {

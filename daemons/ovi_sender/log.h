@@ -17,6 +17,11 @@ void ovi_trace(int level, const char* format, ...) __attribute__((format(printf,
 // negative, then a line end.  Uses only async-signal-safe calls.
 void ovi_traceFromHandler(int level, const char* text, long number);
 
+// Says why the daemon cannot start: one line on standard error, "ovi_sender:
+// " and the message, whatever the trace level (an operator without a syslog
+// daemon sees it too).  The message has no line end of its own.
+void ovi_startFailed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // True when a message at this level would be written; lets callers skip
 // building expensive arguments.
 inline bool ovi_tracing(int level) { return proxy_trace_level >= level; }

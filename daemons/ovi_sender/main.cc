@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "log.h"
 #include "parse_rcvhost.h"
 #include "tessel/tessel_config.h"
+#include "tessel/tessel_error.h"
 #include "tessel/tessel_file.h"
 #include "vant/vant_agent.h"
 
@@ -78,8 +80,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Every fixed path lies below OVI_ROOT: one that names nothing would make
+  // every file look missing.
+  const char* root = getenv("OVI_ROOT");
+  struct stat st;
+  if (root != nullptr && root[0] != '\0' && (stat(root, &st) != 0 || !S_ISDIR(st.st_mode))) {
+    ovi_startFailed("OVI_ROOT %s is not a directory", root);
+    exit(1);
+  }
   char reason[256] = "";
   if (ovi_verify_ovi_installation(reason) != 0) {
+    ovi_startFailed("cannot be started: %s", reason);
     tellOperator("/var/adm/messages", true, reason);
     tellOperator("/dev/console", false, reason);
     exit(1);
@@ -89,6 +100,7 @@ int main(int argc, char** argv) {
   limitDescriptors();
   ovi::daemon = new (std::nothrow) Daemon;
   if (ovi::daemon == nullptr || ovi::daemon->initFailed) {
+    ovi_startFailed("cannot initialize: %s", ovi::daemon == nullptr ? "no memory" : tessel_sperror());
     ovi_trace(1, "Cannot initialize, exiting.");
     syslog(LOG_ERR, "Cannot initialize, exiting.");
     closelog();

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <stdint.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <memory>
 
@@ -65,6 +66,15 @@ struct Rendez {
   char recv_orx[REQUEST_TEXT_SIZE] = "";
   ReportChannel channel;        // control_out_fd, control_in_fd, data_fd
   ReportCache report_cache;
+  // What the status file tells of this registration.  A restarted
+  // subprocess keeps the counts of the one it replaces.
+  struct Counts {
+    uint64_t cached = 0;    // reports put in its cache
+    uint64_t handed = 0;    // reports transferred to its subprocess
+    uint64_t dropped = 0;   // reports lost because its cache was full
+    uint32_t restarts = 0;  // subprocesses started again for it
+    time_t registered = 0;  // when it was registered
+  } counts;
   // Told to end (replaced or deleted) and waiting to be reaped: no request
   // matches it any more and it is never restarted, so that requests that
   // follow one another closely leave one registration, not several.

@@ -25,8 +25,11 @@ void Daemon::sendCachedReport(fd_set& ready) {
       ovi_trace(1, "big packet, PIPE_BUF = %d, header = %d, length = %d\n", TRANSFER_PIPE_BUF,
                 TRANSFER_HEADER, static_cast<int>(length));
     arglist1.setBuffer(cached->arglistData.get(), length, 0);
-    if (!sendToChild(cached->header.get(), &arglist1, r) && r->subproc_pid > 0)
+    if (sendToChild(cached->header.get(), &arglist1, r))
+      r->counts.handed++;
+    else if (r->subproc_pid > 0)
       kill(r->subproc_pid, SIGUSR2);
+    statusChanged(false);
     r->report_cache.dropOldest();
     arglist1.setBuffer(nullptr, 0, 0);
   }

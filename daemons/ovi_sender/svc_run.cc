@@ -34,7 +34,9 @@ void Daemon::svc_run() {
     }
     unblockSignals(mask);
 
-    int ready = select(count, &readSet, nullptr, nullptr, nullptr);
+    // No time-out, but while the status file waits for its next write.
+    struct timeval wait;
+    int ready = select(count, &readSet, nullptr, nullptr, writeStatusWhenDue(&wait));
     if (ready < 0) {
       if (errno == EBADF) {
         ovi_trace(1, "select(2) failed: %s\n", strerror(errno));

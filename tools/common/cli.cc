@@ -60,6 +60,9 @@ void cli_optionError(const char* program, int c, char** argv) {
 
 namespace {
 
+// What getopt_long answers for --version: beyond every long option's value.
+const int kVersion = CLI_LONG - 1;
+
 // The long options named in `list` ("to= tcp"), then --help and the end
 // entry.  The names live in *names, which must outlive the table.
 std::vector<struct option> longOptionTable(const char* list, std::vector<std::string>* names) {
@@ -78,6 +81,7 @@ std::vector<struct option> longOptionTable(const char* list, std::vector<std::st
     table.push_back({(*names)[i].c_str(), takesValue[i] ? required_argument : no_argument, nullptr,
                      CLI_LONG + static_cast<int>(i)});
   table.push_back({"help", no_argument, nullptr, 'h'});
+  table.push_back({"version", no_argument, nullptr, kVersion});
   table.push_back({nullptr, 0, nullptr, 0});
   return table;
 }
@@ -93,6 +97,10 @@ int cli_getOptions(const char* program, int argc, char** argv, const char* short
   while ((c = getopt_long(argc, argv, shorts.c_str(), table.data(), nullptr)) != -1) {
     if (c == 'h') {
       usage(stdout);
+      return 0;
+    }
+    if (c == kVersion) {
+      cli_printVersion(program);
       return 0;
     }
     if (c == '?' || c == ':') {
@@ -111,6 +119,8 @@ int cli_getOptions(const char* program, int argc, char** argv, const char* short
   }
   return -1;
 }
+
+void cli_printVersion(const char* program) { printf("%s %s\n", program, OVI_VERSION); }
 
 int cli_noOperands(const char* program, int argc, char** argv) {
   if (optind >= argc) return 1;

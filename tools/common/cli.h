@@ -42,12 +42,16 @@ enum { CLI_BAD_VALUE = 0, CLI_TAKEN = 1, CLI_REFUSED = 2 };
 // Handles option `c` with its value (null for an option that takes none).
 typedef std::function<int(int c, const char* value)> CliHandler;
 
+// Writes "PROGRAM VERSION" on standard output: what --version prints.
+void cli_printVersion(const char* program);
+
 // Reads the options of argv with getopt_long and hands each to `handle`.
 //   shortOptions  as getopt_long takes them ("d:"); -h is added
 //   longOptions   blank-separated names, a trailing '=' when the option
-//                 takes a value ("to= tcp"); --help is added
+//                 takes a value ("to= tcp"); --help and --version are added
 //   usage         writes the program's usage to the stream it is given
-// -h and --help write the usage on standard output.  A usage error is one
+// -h and --help write the usage on standard output, --version the version
+// (cli_printVersion); both then return 0.  A usage error is one
 // line on standard error that begins with `program`: an unknown option or a
 // missing value (cli_optionError), "bad value for --NAME: VALUE", or the
 // handler's own line.  Returns -1 to go on, optind then naming the first

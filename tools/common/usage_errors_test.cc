@@ -49,4 +49,26 @@ TEST(UsageErrorTest, OneLineNamingTheProgramAndStatusTwo) {
   rmdir(dir);
 }
 
+// Every program answers --version with its name and the version it was built as.
+TEST(UsageErrorTest, VersionNamesTheProgramAndItsVersion) {
+  const struct {
+    const char* name;
+    const char* binary;
+  } programs[] = {
+      {"tessel_send", TESSEL_SEND_BIN}, {"ovi_console", OVI_CONSOLE_BIN},
+      {"qm.event", QM_EVENT_BIN},       {"orxdb", ORXDB_BIN},
+      {"ovi_filtercheck", OVI_FILTERCHECK_BIN}, {"ovi_status", OVI_STATUS_BIN},
+  };
+  for (const auto& p : programs) {
+    std::string command = std::string("timeout 30 ") + p.binary + " --version 2>&1 </dev/null";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, out);
+    char line[256] = "";
+    if (fgets(line, sizeof line, out) == nullptr) line[0] = '\0';
+    int rc = pclose(out);
+    EXPECT_EQ(std::string(p.name) + " " OVI_VERSION "\n", line) << p.name;
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << p.name;
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cli.h"
 #include "orxdb/orxdb.h"
 #include "orxdb/orxdb_admin.h"
 #include "orxdb/orxdb_store.h"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
       fputs(kUsage, stdout);
+      return 0;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      cli_printVersion("orxdb");
       return 0;
     }
   }

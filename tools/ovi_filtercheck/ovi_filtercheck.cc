@@ -66,6 +66,9 @@ int parseArgs(int argc, char** argv, Options* opt) {
     } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
       usage(stdout);
       return 0;
+    } else if (strcmp(arg, "--version") == 0) {
+      cli_printVersion(kProgram);
+      return 0;
     } else {
       fprintf(stderr, "%s: unknown option %s (try --help)\n", kProgram, arg);
       return 2;
