@@ -2,9 +2,10 @@
 #
 # A libFuzzer target, built only when OVI_FUZZ is on (clang required).  The
 # test script runs every fuzzer listed in ${CMAKE_BINARY_DIR}/fuzzers.txt for
-# a short bounded time over its corpus directory.
+# a short bounded time over its corpus directory.  Nothing is built with
+# OVI_TESTS off.
 function(ovi_add_fuzzer)
-  if(NOT OVI_FUZZ)
+  if(NOT OVI_FUZZ OR NOT OVI_TESTS)
     return()
   endif()
   cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})

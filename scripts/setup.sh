@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config bison libtirpc-dev rpcbind libsqlite3-dev
-          googletest libgtest-dev clang libclang-rt-dev procps iproute2)
+          googletest libgtest-dev clang libclang-rt-dev procps iproute2 mandoc
+          dpkg-dev file)  # cpack -G DEB: dpkg-shlibdeps and file find the Depends
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -121,7 +121,13 @@ class FaultStation : public ::testing::Test {
                                  "ulimit -Sn " + std::to_string(descriptorLimit) +
                                      " && exec \"$0\" \"$@\""});
     ASSERT_TRUE(two_.start(&daemon_, station(), argv, env));
-    ASSERT_TRUE(qm_.waitForOutput("program 100139 version 10", 30))
+    // A subscription of this daemon, not one qm.event restored from its file.
+    ASSERT_TRUE(waitUntil([&] {
+      std::string out = qm_.output();
+      size_t at = out.find(": subscribed ");
+      return at != std::string::npos &&
+             out.find("program 100139 version 10", at) != std::string::npos;
+    }, 30))
         << daemon_.output() << daemon_.errors();
     sendReports(0, 1);
     ASSERT_TRUE(waitUntil([&] { return descriptorsOf(daemon_.pid()).sockets >= 3; }, 20));

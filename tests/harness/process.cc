@@ -1,5 +1,6 @@
 #include "process.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -43,6 +44,10 @@ Process::~Process() {
 }
 
 bool Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  // Emptied before the fork: a wait for output right after a second start
+  // must not find the first run's.
+  for (const char* name : {"/stdout", "/stderr"})
+    if (truncate((dir_ + name).c_str(), 0) != 0 && errno != ENOENT) return false;
   fflush(nullptr);
   pid_ = fork();
   if (pid_ < 0) return false;
