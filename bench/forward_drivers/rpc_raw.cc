@@ -4,12 +4,15 @@
 //              report-sized argument;
 //   pipe_call  a report handed over pipes to a child with one-byte
 //              handshakes (as the daemon hands reports to its subprocesses),
-//              the child then making one such call, per second.
+//              the child then making one such call, per second;
+//   pipe_call_4  the same with every report handed to four children, per
+//              second and child (the slowest).
 //
 //   bench_rpc_raw [--seconds S] [--size BYTES]
 //
 // Registers its program with the local rpcbind: run it inside a station.
-// Prints "rpc_raw calls_per_s=N us_per_call=X" and "pipe_call per_s=N us=X".
+// Prints "rpc_raw calls_per_s=N us_per_call=X", "pipe_call per_s=N us=X" and
+// "pipe_call_4 per_s=N us=X".
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <rpc/pmap_clnt.h>
@@ -23,6 +26,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "cli.h"
 
@@ -120,6 +124,77 @@ void waitReadable(int fd) {
   }
 }
 
+// One child of the hand-off and the parent's ends of its three pipes.
+struct Child {
+  pid_t pid = -1;
+  int ask = -1, go = -1, data = -1;
+  uint64_t handed = 0;
+};
+
+// Hands reports over pipes to `n` children for `seconds`, each child making
+// one call per report, as the daemon hands reports to n subprocesses: every
+// report to every child.  Returns the reports a second the slowest child
+// took (its first needs no call before it), 0 when the set-up failed.
+double handOffs(int n, double seconds, size_t size, const std::string& payload) {
+  std::vector<Child> children(n);
+  for (Child& c : children) {
+    int ask[2], go[2], data[2];
+    if (pipe(ask) != 0 || pipe(go) != 0 || pipe(data) != 0) return 0;
+    c.pid = fork();
+    if (c.pid == 0) {
+      close(ask[0]);
+      close(go[1]);
+      close(data[1]);
+      // The parent's ends of the children made before: held here, they
+      // would keep those children from seeing the parent close them.
+      for (const Child& other : children)
+        if (&other != &c && other.pid > 0)
+          for (int fd : {other.ask, other.go, other.data}) close(fd);
+      forwarder(ask[1], go[0], data[0], size);
+    }
+    close(ask[1]);
+    close(go[0]);
+    close(data[0]);
+    c.ask = ask[0];
+    c.go = go[1];
+    c.data = data[1];
+  }
+  std::string header(kHeader, 'h');
+  double t0 = cli_now(), elapsed = 0;
+  bool failed = false;
+  while (!failed && (elapsed = cli_now() - t0) < seconds) {
+    fd_set asking;
+    FD_ZERO(&asking);
+    int top = 0;
+    for (const Child& c : children) {
+      FD_SET(c.ask, &asking);
+      if (c.ask > top) top = c.ask;
+    }
+    struct timeval tick = {0, 100000};
+    if (select(top + 1, &asking, nullptr, nullptr, &tick) <= 0) continue;
+    for (Child& c : children) {
+      char byte;
+      if (!FD_ISSET(c.ask, &asking)) continue;
+      if (read(c.ask, &byte, 1) != 1 || write(c.data, header.data(), kHeader) != kHeader ||
+          write(c.data, payload.data(), size) != static_cast<ssize_t>(size) ||
+          write(c.go, &byte, 1) != 1) {
+        failed = true;
+        break;
+      }
+      c.handed++;
+    }
+  }
+  uint64_t slowest = UINT64_MAX;
+  for (Child& c : children) {
+    close(c.ask);
+    close(c.go);
+    close(c.data);
+    waitpid(c.pid, nullptr, 0);
+    if (c.handed < slowest) slowest = c.handed;
+  }
+  return failed || slowest < 2 ? 0 : (slowest - 1) / elapsed;
+}
+
 void usage(FILE* out) {
   fprintf(out,
           "usage: %s [--seconds S] [--size BYTES]\n"
@@ -166,40 +241,16 @@ int main(int argc, char** argv) {
     printf("rpc_raw calls_per_s=%.0f us_per_call=%.1f\n", calls / elapsed, 1e6 * elapsed / calls);
     fflush(stdout);
 
-    int ask[2], go[2], data[2];
-    if (pipe(ask) == 0 && pipe(go) == 0 && pipe(data) == 0) {
-      pid_t child = fork();
-      if (child == 0) {
-        close(ask[0]);
-        close(go[1]);
-        close(data[1]);
-        forwarder(ask[1], go[0], data[0], size);
+    for (int children : {1, 4}) {
+      double perChild = handOffs(children, seconds, size, payload);
+      if (perChild <= 0) {
+        status = 1;
+        break;
       }
-      close(ask[1]);
-      close(go[0]);
-      close(data[0]);
-      std::string header(kHeader, 'h');
-      char byte = 1;
-      uint64_t handed = 0;
-      t0 = cli_now();
-      while ((elapsed = cli_now() - t0) < seconds) {
-        waitReadable(ask[0]);
-        if (read(ask[0], &byte, 1) != 1) break;
-        if (write(data[1], header.data(), kHeader) != kHeader ||
-            write(data[1], payload.data(), size) != static_cast<ssize_t>(size) ||
-            write(go[1], &byte, 1) != 1)
-          break;
-        handed++;
-      }
-      // The first hand-off needs no call before it.
-      if (handed > 1)
-        printf("pipe_call per_s=%.0f us=%.1f\n", (handed - 1) / elapsed,
-               1e6 * elapsed / (handed - 1));
-      close(ask[0]);
-      close(go[1]);
-      close(data[1]);
-      waitpid(child, nullptr, 0);
-      status = handed > 1 ? 0 : 1;
+      printf("%s per_s=%.0f us=%.1f\n", children == 1 ? "pipe_call" : "pipe_call_4", perChild,
+             1e6 / perChild);
+      fflush(stdout);
+      status = 0;
     }
     clnt_destroy(client);
   }

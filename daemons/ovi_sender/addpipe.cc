@@ -118,6 +118,7 @@ void Daemon::closeReceiverPipes() {
 }
 
 void Daemon::startSubprocess(Rendez* r) {
+  releaseHeldSignals();
   eventRendezProg = 0;
   callMeMom = 0;
   // A database name too long for the buffer is cut, like every request text.

@@ -221,7 +221,7 @@ class Daemon : public TesselObject {
   }
   // Writes the status file when it is due.  Returns how long the service
   // loop may sleep before it is due (null when nothing is pending).
-  struct timeval* writeStatusWhenDue(struct timeval* wait);
+  struct timespec* writeStatusWhenDue(struct timespec* wait);
   // Writes the status file now: the daemon, its subscription and each
   // registration with its counts, as JSON, replacing the file whole.
   // 1 on success.

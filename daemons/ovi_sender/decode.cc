@@ -167,7 +167,7 @@ int fetchTrapData(Daemon* d, ReportState* s, bool glyph, vant_tessel_data_list**
 // is marked not to be sent.
 void sendTrapData(Daemon* d, ReportState* s, bool glyph, const vant_tessel_data_list* data) {
   for (const vant_tessel_data_list* n = data; n != nullptr; n = n->next) {
-    if (!n->copied || value2str(n->type, n->value, n->length) == nullptr) continue;
+    if (!n->copied || !value2str_has_text(n->type)) continue;
     if (glyph && strcmp(n->name, "orx_name") == 0 &&
         strncmp(d->orxName, static_cast<const char*>(n->value), n->length) != 0) {
       ovi_trace(3, "Skipping reset of glyph\n");
@@ -232,7 +232,7 @@ int decodeEvent(Daemon* d, ReportState* s) {
     else
       ovi_trace(3, "FETCH: event name = [%s]\n", e.name);
     bool end = strcmp(e.name, "tessel_endofargs") == 0;
-    if (value2str(e.type, e.value, e.length) == nullptr) {
+    if (!value2str_has_text(e.type)) {
       if (end) break;
       continue;
     }

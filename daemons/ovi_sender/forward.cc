@@ -68,6 +68,8 @@ void Daemon::sendToRendez(Rendez* r) {
     // A database dropped and loaded again, or replaced, since the last
     // report is read anew from here on.
     orxdb_refresh();
+    // Its filter file likewise: read once for the look-ups of this report.
+    ovi_filter_new_round();
     ovi_trace(2, "ABOUT to FILTER: Time to start processing report:%s:%s:\n", filterFile, orxName);
     forwardReport(msg.get(), arglist.get(), work1.get(), work2.get(), localHost);
   }

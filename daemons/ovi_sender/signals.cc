@@ -34,12 +34,14 @@ int ovi_installDaemonHandlers() {
 int ovi_childPipe() { return childPipe[0]; }
 
 int ovi_takeChildEvents() {
+  // Most passes follow no child's end: the flag spares them a read of the
+  // empty pipe.  A byte written after the flag was read wakes the next pass.
+  if (!childEnded) return 0;
+  childEnded = 0;
   char drain[64];
   while (childPipe[0] >= 0 && read(childPipe[0], drain, sizeof drain) > 0) {
   }
-  int ended = childEnded;
-  childEnded = 0;
-  return ended;
+  return 1;
 }
 
 void catch_sigchld(int) {

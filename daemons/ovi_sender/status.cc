@@ -63,7 +63,7 @@ std::string registrationJson(const Rendez& r) {
 
 }  // namespace
 
-struct timeval* Daemon::writeStatusWhenDue(struct timeval* wait) {
+struct timespec* Daemon::writeStatusWhenDue(struct timespec* wait) {
   if (!statusStale) return nullptr;
   long since = nanosSince(statusWritten);
   if (statusUrgent || since >= kStatusPeriodNs) {
@@ -72,7 +72,7 @@ struct timeval* Daemon::writeStatusWhenDue(struct timeval* wait) {
   }
   long left = kStatusPeriodNs - since;
   wait->tv_sec = left / 1000000000L;
-  wait->tv_usec = (left % 1000000000L) / 1000 + 1;
+  wait->tv_nsec = left % 1000000000L;
   return wait;
 }
 

@@ -23,6 +23,10 @@ void Daemon::svc_run() {
   ovi_trace(2, "Daemon::svc_run\n");
   int count = transfer_descriptorCount();
   int childPipe = ovi_childPipe();
+  // Signals stay blocked but while the loop waits: its handlers then find
+  // the registry whole, and the walks below need no mask changes of their
+  // own.  Children forked meanwhile take the normal mask back.
+  sigset_t normal = holdSignals();
 
   for (;;) {
     fd_set readSet = svc_fdset;
@@ -35,8 +39,8 @@ void Daemon::svc_run() {
     unblockSignals(mask);
 
     // No time-out, but while the status file waits for its next write.
-    struct timeval wait;
-    int ready = select(count, &readSet, nullptr, nullptr, writeStatusWhenDue(&wait));
+    struct timespec wait;
+    int ready = pselect(count, &readSet, nullptr, nullptr, writeStatusWhenDue(&wait), &normal);
     if (ready < 0) {
       if (errno == EBADF) {
         ovi_trace(1, "select(2) failed: %s\n", strerror(errno));

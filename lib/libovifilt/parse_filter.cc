@@ -137,6 +137,10 @@ struct FilterReader {
   // The names each open received last (1024 bytes; longer names are not supported).
   char openName[1024] = "";
   char openWithMsgName[1024] = "";
+  // Rounds of look-ups (ovi_filter_new_round): the open file's status was
+  // read in round `checked`, and needs no second reading in it.
+  unsigned round = 0;
+  unsigned checked = 0;
   FilterEntry hostSlot;     // ovi_gethost's result
   FilterEntry defaultSlot;  // ovi_getdefault's result
   char* baseDir = nullptr;  // the installation base directory once found
@@ -257,6 +261,7 @@ void build_filter_file_cache() {
 }
 
 void ovi_closefilter() {
+  filter.checked = 0;
   filter.fp.reset();
   if (filter.first != nullptr) {
     free_filter_file_cache();
@@ -268,8 +273,12 @@ void ovi_closefilter() {
 // not open, read its status, rebuild the cache when it is newer.
 static int openAndRefresh(const char* name) {
   if (filter.fp == nullptr) {
+    filter.checked = 0;
     int err = ovi_open_data_file(name, &filter.fp, &filter.fd);
     if (err != 0) return err;
+  } else if (filter.round != 0 && filter.checked == filter.round) {
+    setTokenEof(0);
+    return 0;
   }
   // The open file may have grown past the bound since it was opened.
   struct stat st;
@@ -280,8 +289,14 @@ static int openAndRefresh(const char* name) {
     build_filter_file_cache();
     filter.modified = st.st_mtime;
   }
+  filter.checked = filter.round;
   setTokenEof(0);
   return 0;
+}
+
+void ovi_filter_new_round() {
+  // 0 stands for "no round": a wrapped counter skips it.
+  if (++filter.round == 0) filter.round = 1;
 }
 
 // A new name closes the filter and forgets its time.  `remembered` holds
@@ -338,6 +353,7 @@ const FilterEntry* ovi_getdefault(const char* keyword, const OVI_MessageInfo* in
 }
 
 int ovi_open_uncached_filter(const char* name) {
+  filter.checked = 0;
   return openTokenFile(name, &filter.fp, &filter.fd);
 }
 

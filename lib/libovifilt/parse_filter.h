@@ -63,6 +63,13 @@ int ovi_getLine(char* const fields[OVI_FILTER_FIELDS]);
 // with "/" is used unchanged, any other is relative to the data directory.
 int ovi_openfilter(const char* name);
 
+// Starts a new round of look-ups (in a forwarding subprocess, one report).
+// Within a round ovi_openfilter reads the open file's status once, so that
+// a round costs one status call however many look-ups it makes; an edit of
+// the file applies from the next round.  Until a process starts its first
+// round, every open reads the status.
+void ovi_filter_new_round();
+
 // As ovi_openfilter, remembering its own name apart from it, and reporting
 // what failed into the caller's 256-byte buffer: returns the errno value
 // with "filter file" when the filter file itself fails; 1 with "trap template
@@ -118,6 +125,10 @@ const char* prio2str(unsigned int priority);
 // octets (10, 16) show `length` bytes in hexadecimal; an object identifier
 // (17) is `length` bytes of sub-identifiers.
 char* value2str(unsigned int type, const void* value, unsigned int length);
+
+// Whether value2str gives a text for the type code (1 to 22), without
+// writing one.
+inline bool value2str_has_text(unsigned int type) { return type >= 1 && type <= 22; }
 
 // The installation base directory: the directory of the "ovi_sender" server
 // path ".../orx/agents/ovi_sender" in /etc/inetd.conf, up to and including

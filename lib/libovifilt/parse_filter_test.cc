@@ -56,6 +56,25 @@ TEST_F(FilterCacheTest, RebuiltWhenModificationTimeAdvancesOnly) {
   }
 }
 
+TEST_F(FilterCacheTest, WithinARoundTheFileIsCheckedOnce) {
+  std::string path = write("f", "hostname a - - pass t.db\n");
+  setMtime(path, 1000000);
+  // In a process of its own: the other tests run without rounds.
+  EXPECT_EXIT(
+      {
+        ovi_filter_new_round();
+        bool first = ovi_openfilter("f") == 0 && cached() == Strings{"hostname a"};
+        write("f", "hostname b - - pass t.db\n");
+        setMtime(path, 2000000);
+        bool same = ovi_openfilter("f") == 0 && cached() == Strings{"hostname a"};
+        ovi_filter_new_round();
+        bool next = ovi_openfilter("f") == 0 && cached() == Strings{"hostname b"};
+        fprintf(stderr, "[%d%d%d]\n", first, same, next);
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "\\[111\\]");
+}
+
 TEST_F(FilterCacheTest, NewNameOrACloseRebuildsAndAMissingFileFails) {
   write("f1", "hostname one - - pass t.db\n");
   write("f2", "hostname two - - pass t.db\n");

@@ -104,6 +104,9 @@ struct Reader {
   sqlite3_file* file = nullptr;  // the database file, for its change counter
   bool knownValid = false;       // `known` holds the state of `knownCounter`
   uint32_t knownCounter = 0;
+  // orxdb_refresh() found the file at `knownCounter`: reads until the next
+  // refresh take `known` without reading the counter again.
+  bool counterChecked = false;
   std::unordered_map<std::string, KnownElement> known;
 };
 
@@ -419,7 +422,15 @@ int orxdb_refresh(void) {
   if (name == nullptr || !orxdb_validName(name)) return open;
   struct stat st;
   FileIdentity now = FileIdentity::of(stat(orxdb_path(name).c_str(), &st) == 0 ? &st : nullptr);
-  if (now == lastSeen) return open;
+  if (now == lastSeen) {
+    // The same file: what the process keeps of it is checked once here for
+    // the whole unit of work, not at each read.
+    uint32_t counter;
+    if (open)
+      reader->counterChecked =
+          reader->knownValid && changeCounter(&counter) && counter == reader->knownCounter;
+    return open;
+  }
   // Taken before trying, so that a file that cannot be opened is tried
   // again only once it changes, not at every call.
   lastSeen = now;
@@ -449,7 +460,8 @@ int orxdb_read(const char* name, orxdb_buffer* buffer) {
     return 0;
   }
   uint32_t counter = 0;
-  if (reader->knownValid && changeCounter(&counter) && counter == reader->knownCounter) {
+  if (reader->knownValid && (reader->counterChecked ||
+                             (changeCounter(&counter) && counter == reader->knownCounter))) {
     auto it = reader->known.find(name);
     if (it != reader->known.end()) {
       const KnownElement& e = it->second;

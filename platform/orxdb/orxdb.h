@@ -101,8 +101,11 @@ void orxdb_close(void);
 // replaced since it was opened (dropped and loaded again, or another file
 // renamed over it) the database is opened anew; when it was removed, it is
 // closed (reads fail with ORX_ENOTOPEN) until a file of that name appears.
-// Costs one status call while nothing changed: a long-running reader calls
-// it once per unit of work.  Non-zero when a database is open afterwards.
+// A long-running reader calls it once per unit of work (a report): it costs
+// a status call and one read of the file's change counter, and until the
+// next call what earlier reads found is not checked against the file again:
+// a commit made meanwhile shows in those elements from the next unit on.
+// Non-zero when a database is open afterwards.
 int orxdb_refresh(void);
 
 // Fills *buffer with the element `name`.  Non-zero when it exists; 0 with

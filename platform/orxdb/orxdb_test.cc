@@ -246,4 +246,17 @@ TEST_F(OrxdbRootTest, RefreshFollowsADatabaseReplacedRemovedAndLoadedAgain) {
   EXPECT_EQ("t.loaded", typeOfN1());
 }
 
+TEST_F(OrxdbRootTest, BetweenRefreshesWhatWasReadIsNotCheckedAgain) {
+  ASSERT_EQ("", load("office", "element Home view.root\n"));
+  ASSERT_NE(0, open("office"));
+  orxdb_buffer b;
+  EXPECT_EQ(0, orxdb_read("n2", &b));  // missing, and known to be
+  ASSERT_NE(0, orxdb_refresh());
+  ASSERT_EQ("", load("office", "element n2 t.new\n"));
+  EXPECT_EQ(0, orxdb_read("n2", &b)) << "checked again within the unit of work";
+  ASSERT_NE(0, orxdb_refresh());
+  ASSERT_NE(0, orxdb_read("n2", &b));
+  EXPECT_STREQ("t.new", orxdb_get_element_type(&b));
+}
+
 }  // namespace

@@ -12,14 +12,41 @@ TesselObject::TesselObject() : status(0) {}
 
 TesselObject::~TesselObject() {}
 
+namespace {
+
+// Set while every signal is held blocked; the mask to give back then.
+bool held = false;
+sigset_t normalMask;
+
+}  // namespace
+
 sigset_t TesselObject::blockSignals() {
   sigset_t all, previous;
   sigfillset(&all);
+  if (held) return all;
   sigprocmask(SIG_BLOCK, &all, &previous);
   return previous;
 }
 
-void TesselObject::unblockSignals(sigset_t mask) { sigprocmask(SIG_SETMASK, &mask, nullptr); }
+void TesselObject::unblockSignals(sigset_t mask) {
+  // Held, every signal stays blocked until the holder waits or releases.
+  if (held) return;
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+}
+
+sigset_t TesselObject::holdSignals() {
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &normalMask);
+  held = true;
+  return normalMask;
+}
+
+void TesselObject::releaseHeldSignals() {
+  if (!held) return;
+  held = false;
+  sigprocmask(SIG_SETMASK, &normalMask, nullptr);
+}
 
 int TesselObject::killAll(int) { return 0; }
 

@@ -15,7 +15,8 @@ class TesselObject {
  public:
   TesselObject();
 
-  // Blocks every signal; returns the mask in force before.
+  // Blocks every signal; returns the mask in force before.  While signals
+  // are held (below) it makes no system call.
   virtual sigset_t blockSignals();
   // The framework's agents keep no children of their own: nothing to signal.
   // Returns the number of processes signalled (0).
@@ -28,6 +29,16 @@ class TesselObject {
   virtual int sendError(int code, const char* text);
   // Restores a mask returned by blockSignals.
   virtual void unblockSignals(sigset_t mask);
+
+  // A loop that waits in pselect() with the normal mask may hold every
+  // signal blocked the rest of the time: handlers then run only while it
+  // waits, and blockSignals/unblockSignals inside it make no system call
+  // (unblockSignals leaves every signal blocked).
+  // holdSignals blocks them all and returns the normal mask; a child forked
+  // while they are held calls releaseHeldSignals first, to get the normal
+  // mask back.
+  static sigset_t holdSignals();
+  static void releaseHeldSignals();
   // Releases a lock taken with lockFile; 1 on success, 0 on failure.
   virtual int unlockFile(int fd);
 
