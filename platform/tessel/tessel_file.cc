@@ -18,7 +18,10 @@ struct Bounded {
 ssize_t boundedRead(void* cookie, char* buf, size_t size) {
   Bounded* b = static_cast<Bounded*>(cookie);
   if (b->left == 0) {
-    // More than the bound: the reader sees an error, not a quiet end.
+    // A file of exactly the bound ends here; one with more gives the reader
+    // an error, not a quiet end.
+    char more;
+    if (read(b->fd, &more, 1) == 0) return 0;
     errno = EFBIG;
     return -1;
   }

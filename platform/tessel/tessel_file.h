@@ -33,9 +33,10 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // EINVAL for anything else that is not a regular file (device, FIFO,
 // socket), EFBIG for a file larger than TESSEL_TEXT_FILE_MAX; a null or empty
 // path gives ENOENT.  The stream reads at most TESSEL_TEXT_FILE_MAX bytes
-// from its start (rewind starts the count again); past that it reports an
-// error, as a read failure would.  With `fd` given, *fd is the stream's
-// descriptor for fstat: valid while the stream is open, closed with it.
+// from its start (rewind starts the count again): a file of exactly that
+// many ends cleanly, one with more gives an error there, as a read failure
+// would.  With `fd` given, *fd is the stream's descriptor for fstat: valid
+// while the stream is open, closed with it.
 int tessel_open_text_file(const char* path, FilePtr* out, int* fd = nullptr);
 
 // Checks the status of an open descriptor by the same rules: 0 when it is a

@@ -56,7 +56,7 @@ TEST_F(TextFileTest, RefusesWhatIsNotASmallRegularFileWithoutWaiting) {
   EXPECT_EQ(ENOENT, tessel_open_text_file(nullptr, &fp));
 }
 
-TEST_F(TextFileTest, ReadsAFileWholeAndStopsAtTheBoundWhenItGrows) {
+TEST_F(TextFileTest, ReadsAFileWholeUpToTheBoundAndStopsThereWhenItGrows) {
   std::string path = dir_ + "/grows";
   std::ofstream(path) << "first line\n";
   FilePtr fp;
@@ -67,6 +67,13 @@ TEST_F(TextFileTest, ReadsAFileWholeAndStopsAtTheBoundWhenItGrows) {
   bool failed;
   EXPECT_EQ("first line\n", readAll(fp.get(), &failed));
   EXPECT_FALSE(failed);
+
+  // Exactly the bound is still a whole file: a clean end, no error.
+  ASSERT_EQ(0, truncate(path.c_str(), TESSEL_TEXT_FILE_MAX));
+  rewind(fp.get());
+  EXPECT_EQ(static_cast<size_t>(TESSEL_TEXT_FILE_MAX), readAll(fp.get(), &failed).size());
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(0, tessel_check_text_file(fd, &st));
 
   // Grown past the bound while open: the stream ends there, with an error,
   // and the descriptor's status says so.
