@@ -15,7 +15,6 @@
 
 namespace {
 
-const char kStatusFile[] = "/var/opt/ZEPHline/orx/ovi_files/ovi_sender.status";
 // New counts are written at most this often, so that a stream of reports
 // costs one small file a second.
 const long kStatusPeriodNs = 1000L * 1000 * 1000;
@@ -76,7 +75,7 @@ struct timespec* Daemon::writeStatusWhenDue(struct timespec* wait) {
   return wait;
 }
 
-void Daemon::removeStatus() { unlink(tessel_path(kStatusFile).c_str()); }
+void Daemon::removeStatus() { unlink(tessel_path(TESSEL_STATUS_FILE).c_str()); }
 
 int Daemon::writeStatus() {
   clock_gettime(CLOCK_MONOTONIC, &statusWritten);
@@ -96,13 +95,10 @@ int Daemon::writeStatus() {
   unblockSignals(mask);
   json += "]}\n";
 
-  // A reader finds the old file or the new one, whole.
-  std::string path = tessel_path(kStatusFile), temporary = path + ".tmp";
-  FILE* out = tessel_open_for_writing(temporary.c_str(), false);
-  bool written = out != nullptr && fwrite(json.data(), 1, json.size(), out) == json.size();
-  if (out != nullptr && fclose(out) != 0) written = false;
-  if (written && rename(temporary.c_str(), path.c_str()) == 0) return 1;
+  // Not synced: after a crash of the system the daemon that wrote these
+  // counts is gone too.
+  std::string path = tessel_path(TESSEL_STATUS_FILE);
+  if (tessel_replace_file(path, json, false)) return 1;
   ovi_trace(2, "cannot write the status file %s: %s\n", path.c_str(), strerror(errno));
-  unlink(temporary.c_str());
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "orxdb/orxdb.h"
 #include "tessel/tessel_config.h"
+#include "tessel/tessel_file.h"
 
 namespace {
 
@@ -53,19 +54,6 @@ const char* const kSchema =
     " indicator INTEGER NOT NULL,"
     " text TEXT,"
     " UNIQUE(element, name));";
-
-// Creates dir and its missing parents.  1 on success.
-int makeDirs(const std::string& dir) {
-  struct stat st;
-  if (stat(dir.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return 1;
-    errno = ENOTDIR;
-    return 0;
-  }
-  size_t slash = dir.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !makeDirs(dir.substr(0, slash))) return 0;
-  return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
-}
 
 // One integer of a PRAGMA query, or -1.
 long pragmaValue(sqlite3* db, const char* sql, int* rc) {
@@ -191,7 +179,7 @@ OrxdbInstall orxdb_install(const char* name, OrxdbFill fill, void* arg, std::str
   std::string path = orxdb_path(name);
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return ORXDB_EXISTS;
-  if (!makeDirs(dir)) {
+  if (!tessel_make_directories(dir)) {
     *detail = dir + ": " + strerror(errno);
     return ORXDB_INSTALL_FAILED;
   }

@@ -9,6 +9,7 @@
 #include "tessel/tessel_file.h"
 
 const char* const TESSEL_CONFIG_FILE = "/etc/opt/ZEPHline/orx/orx.conf";
+const char* const TESSEL_STATUS_FILE = "/var/opt/ZEPHline/orx/ovi_files/ovi_sender.status";
 
 std::string tessel_path(const char* fixedPath) {
   const char* root = getenv("OVI_ROOT");

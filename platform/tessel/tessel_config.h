@@ -13,6 +13,9 @@
 // '#' starts a comment line, the first entry of a keyword wins.
 extern const char* const TESSEL_CONFIG_FILE;  // "/etc/opt/ZEPHline/orx/orx.conf"
 
+// The daemon's status file: JSON that ovi_sender rewrites and ovi_status reads.
+extern const char* const TESSEL_STATUS_FILE;  // "/var/opt/ZEPHline/orx/ovi_files/ovi_sender.status"
+
 // Maps a fixed absolute path below $OVI_ROOT (when set and not empty);
 // otherwise returns the path as it stands.
 std::string tessel_path(const char* fixedPath);

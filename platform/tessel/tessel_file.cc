@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <new>
@@ -46,6 +47,41 @@ int boundedClose(void* cookie) {
   int rc = close(b->fd);
   delete b;
   return rc;
+}
+
+// What failed, on which path, and why, as one line.
+std::string failure(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + strerror(errno);
+}
+
+// A fresh temporary file: one left by a writer killed while writing goes
+// first, and O_EXCL never opens or follows what is in its place.
+int openTemporary(const std::string& tmp) {
+  if (unlink(tmp.c_str()) != 0 && errno != ENOENT) return -1;
+  return open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0644);
+}
+
+int writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;  // a signal caught without SA_RESTART
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return 0;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 1;
+}
+
+// The rename is durable once the directory is synced too.  Not reported
+// when it fails: the file then holds the old text or the new one, both whole.
+void syncDirectory(const std::string& dir) {
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 }  // namespace
@@ -93,4 +129,56 @@ FILE* tessel_open_for_writing(const char* path, bool append) {
   FILE* fp = fdopen(d, append ? "a" : "w");
   if (fp == nullptr) close(d);
   return fp;
+}
+
+int tessel_make_directories(const std::string& dir, std::string* failed) {
+  // From the top down, so that the one that cannot be made is named.
+  for (size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
+    std::string prefix = dir.substr(0, at);
+    if (mkdir(prefix.c_str(), 0755) != 0) {
+      // Something already there will do when it is a directory.  A dangling
+      // link passes too: the next mkdir, or the caller's use, fails below it.
+      bool there = errno == EEXIST;
+      struct stat st;
+      if (!there || (stat(prefix.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))) {
+        if (there) errno = ENOTDIR;
+        if (failed != nullptr) *failed = prefix;
+        return 0;
+      }
+    }
+    if (at == std::string::npos) return 1;
+  }
+}
+
+int tessel_replace_file(const std::string& path, const std::string& text, bool durable,
+                        std::string* error) {
+  std::string tmp = path + ".tmp";
+  int fd = openTemporary(tmp);
+  if (fd < 0) {
+    if (error != nullptr) *error = failure("cannot create", tmp);
+    return 0;
+  }
+  std::string failed;  // the first step that failed; empty while all succeed
+  int err = 0;         // and its errno
+  auto fail = [&](const std::string& what, const std::string& on) {
+    if (!failed.empty()) return;
+    err = errno;
+    failed = failure(what, on);
+  };
+  if (!writeAll(fd, text)) fail("cannot write", tmp);
+  else if (durable && fsync(fd) != 0) fail("cannot sync", tmp);
+  if (close(fd) != 0) fail("cannot close", tmp);
+  if (failed.empty() && rename(tmp.c_str(), path.c_str()) != 0)
+    fail("cannot rename " + tmp + " to", path);
+  if (!failed.empty()) {
+    unlink(tmp.c_str());
+    if (error != nullptr) *error = failed;
+    errno = err;
+    return 0;
+  }
+  if (durable) {
+    size_t slash = path.rfind('/');
+    syncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+  }
+  return 1;
 }

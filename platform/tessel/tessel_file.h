@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <string>
 
 // Largest text file read: far beyond any real configuration, template or
 // filter file, small enough that reading it never holds a process up.
@@ -49,5 +50,24 @@ int tessel_check_text_file(int fd, struct stat* st);
 // terminal, so that a FIFO without a reader or a device that would block
 // fails at once instead.  Null when it cannot be opened.
 FILE* tessel_open_for_writing(const char* path, bool append);
+
+// Makes the directory `dir` and each missing parent (mode 0755 less the
+// umask).  Returns 1 when every one of them is a directory afterwards;
+// otherwise 0 with errno set (ENOTDIR for one that is something else) and,
+// with `failed` given, *failed the directory that could not be made.
+int tessel_make_directories(const std::string& dir, std::string* failed = nullptr);
+
+// Replaces the file at `path` by one holding `text`, so that a reader finds
+// the old file or the new one, each whole: the text goes to a fresh PATH.tmp
+// (mode 0644 less the umask; one left by a writer that died goes first),
+// which is then renamed over `path`.  With `durable` the new file is synced
+// before the rename and its directory after, so that it outlives a crash of
+// the system too.  Missing directories are not made: a caller that wants
+// them makes them when this fails with ENOENT, and tries again.
+// Returns 1; or 0 with errno set, PATH.tmp removed and, with `error` given,
+// *error one line: "cannot create|write|sync|close PATH.tmp: why" or
+// "cannot rename PATH.tmp to PATH: why".
+int tessel_replace_file(const std::string& path, const std::string& text, bool durable,
+                        std::string* error = nullptr);
 
 #endif  // PLATFORM_TESSEL_TESSEL_FILE_H_

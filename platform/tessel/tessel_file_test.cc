@@ -84,6 +84,38 @@ TEST_F(TextFileTest, ReadsAFileWholeUpToTheBoundAndStopsThereWhenItGrows) {
   EXPECT_EQ(EFBIG, tessel_check_text_file(fd, &st));
 }
 
+// A replaced file holds the new text or, when replacing fails, the old
+// text; no temporary file is left either way, and what failed is said.
+TEST_F(TextFileTest, ReplacesAFileWholeOrLeavesItAsItWas) {
+  std::string path = dir_ + "/a/b/file", error;
+  EXPECT_EQ(0, tessel_replace_file(path, "new\n", true, &error));
+  EXPECT_EQ(ENOENT, errno);
+  EXPECT_EQ("cannot create " + path + ".tmp: No such file or directory", error);
+  ASSERT_EQ(1, tessel_make_directories(dir_ + "/a/b"));
+  std::ofstream(path + ".tmp") << "left by a writer that died";
+  for (const char* text : {"old\n", "new\n"}) {
+    ASSERT_EQ(1, tessel_replace_file(path, text, false, &error)) << error;
+    std::ifstream in(path);
+    EXPECT_EQ(text, std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+  // A directory in the file's place stays; a file in a directory's place is
+  // named, as the directory that cannot be made.
+  std::string taken = dir_ + "/a/b/taken";
+  ASSERT_EQ(0, mkdir(taken.c_str(), 0755));
+  EXPECT_EQ(0, tessel_replace_file(taken, "x", true, &error));
+  EXPECT_EQ(EISDIR, errno);
+  EXPECT_EQ("cannot rename " + taken + ".tmp to " + taken + ": Is a directory", error);
+  EXPECT_FALSE(std::filesystem::exists(taken + ".tmp"));
+  for (const std::string& below : {path, path + "/deeper"}) {
+    std::string failed;
+    EXPECT_EQ(0, tessel_make_directories(below, &failed)) << below;
+    EXPECT_EQ(ENOTDIR, errno) << below;
+    EXPECT_EQ(path, failed) << below;
+  }
+}
+
 TEST_F(TextFileTest, WritingNeverWaitsForAFifoWithoutReader) {
   std::string fifo = dir_ + "/fifo", log = dir_ + "/log";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));

@@ -18,7 +18,6 @@
 namespace {
 
 const char kProgram[] = "ovi_status";
-const char kStatusFile[] = "/var/opt/ZEPHline/orx/ovi_files/ovi_sender.status";
 
 enum Format { kTable, kJson, kPrometheus };
 
@@ -36,7 +35,7 @@ void usage(FILE* out) {
           "  --json        the file as the daemon wrote it\n"
           "  --prometheus  the Prometheus text exposition format\n"
           "Exit status: 0 done, 1 the file cannot be read or is not a status file, 2 usage error.\n",
-          kStatusFile);
+          TESSEL_STATUS_FILE);
 }
 
 int parseOptions(int argc, char** argv, Options* o) {
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
   Options o;
   int status = parseOptions(argc, argv, &o);
   if (status >= 0) return status;
-  std::string path = o.file.empty() ? tessel_path(kStatusFile) : o.file;
+  std::string path = o.file.empty() ? tessel_path(TESSEL_STATUS_FILE) : o.file;
   std::string text;
   if (!readFile(path, &text)) return 1;
   JsonValue parsed;

@@ -15,8 +15,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +28,7 @@
 #include "tessel/tessel_config.h"
 #include "tessel/tessel_error.h"
 #include "tessel/tessel_rendez.h"
+#include "tessel/tessel_trace.h"
 #include "tessel/tessel_types.h"
 
 namespace {
@@ -41,30 +42,26 @@ int traceLevel = 0;
 void trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void trace(int level, const char* format, ...) {
   if (traceLevel < level) return;
-  printf("[%d] %s: ", static_cast<int>(getpid()), kProgram);
   va_list ap;
   va_start(ap, format);
-  vprintf(format, ap);
+  tessel_vtraceLine(kProgram, format, ap);
   va_end(ap);
-  fflush(stdout);
 }
 
 struct Subscriber {
-  std::string host;
-  struct in_addr addr;
-  u_int prog;
-  u_int vers;
-  u_int agentProg;
-  int failures = 0;
+  StoredSubscription sub;  // what the file keeps of it
+  int failures = 0;        // reports failed in a row
   TesselCaller caller;
 };
 
-std::vector<std::unique_ptr<Subscriber>> subscribers;
+using Subscribers = std::vector<std::unique_ptr<Subscriber>>;
+Subscribers subscribers;
 
-Subscriber* findSubscriber(struct in_addr addr, u_int prog, u_int vers) {
-  for (auto& s : subscribers)
-    if (s->addr.s_addr == addr.s_addr && s->prog == prog && s->vers == vers) return s.get();
-  return nullptr;
+// The subscriber at that address, program and version, or subscribers.end().
+Subscribers::iterator findSubscriber(struct in_addr addr, u_int prog, u_int vers) {
+  return std::find_if(subscribers.begin(), subscribers.end(), [&](const auto& s) {
+    return s->sub.addr.s_addr == addr.s_addr && s->sub.prog == prog && s->sub.vers == vers;
+  });
 }
 
 // Writes the subscriber set to the file.  The dispatcher serves on when it
@@ -72,33 +69,33 @@ Subscriber* findSubscriber(struct in_addr addr, u_int prog, u_int vers) {
 // forget them.
 void saveSubscribers() {
   std::vector<StoredSubscription> all;
-  for (const auto& s : subscribers)
-    all.push_back({s->host, s->addr, s->prog, s->vers, s->agentProg});
+  for (const auto& s : subscribers) all.push_back(s->sub);
   std::string error;
   if (!subscriptions_write(tessel_path(QM_EVENT_SUBSCRIPTIONS), all, &error))
     cli_error(kProgram, "subscriptions not saved: %s", error.c_str());
 }
 
 // Adds a subscriber, or updates the one at the same address, program and
-// version.  `how` names where it came from in the trace.  Returns 1 when
+// version (of which only the agent program changes: the host name first
+// given stays).  `how` names where it came from in the trace.  Returns 1 when
 // what the file keeps has changed.
-int addSubscriber(const char* host, struct in_addr addr, u_int prog, u_int vers, u_int agentProg,
-                  const char* how) {
-  Subscriber* s = findSubscriber(addr, prog, vers);
-  int changed = s == nullptr || s->agentProg != agentProg;
-  if (s == nullptr) {
-    auto fresh = std::make_unique<Subscriber>();
-    fresh->host = host;
-    fresh->addr = addr;
-    fresh->prog = prog;
-    fresh->vers = vers;
-    fresh->caller.setDestination(addr, prog, vers, kDeliveryTimeout);
-    s = fresh.get();
-    subscribers.push_back(std::move(fresh));
+int addSubscriber(const StoredSubscription& wanted, const char* how) {
+  auto it = findSubscriber(wanted.addr, wanted.prog, wanted.vers);
+  Subscriber* s;
+  int changed = 1;
+  if (it == subscribers.end()) {
+    subscribers.push_back(std::make_unique<Subscriber>());
+    s = subscribers.back().get();
+    s->sub = wanted;
+    s->caller.setDestination(wanted.addr, wanted.prog, wanted.vers, kDeliveryTimeout);
+  } else {
+    s = it->get();
+    changed = s->sub.agentProg != wanted.agentProg;
+    s->sub.agentProg = wanted.agentProg;
   }
-  s->agentProg = agentProg;
   s->failures = 0;
-  trace(1, "%s %s (%s) program %u version %u\n", how, host, inet_ntoa(addr), prog, vers);
+  trace(1, "%s %s (%s) program %u version %u\n", how, wanted.host.c_str(),
+        inet_ntoa(wanted.addr), wanted.prog, wanted.vers);
   return changed;
 }
 
@@ -125,18 +122,13 @@ void subscribe(SVCXPRT* xprt, bool add) {
     }
     addr = sin->sin_addr;
   }
-  Subscriber* s = findSubscriber(addr, sub.prog, sub.vers);
   bool changed = false;
   if (add) {
-    changed = addSubscriber(sub.host, addr, sub.prog, sub.vers, sub.agentProg, "subscribed");
-  } else if (s != nullptr) {
+    changed = addSubscriber({sub.host, addr, sub.prog, sub.vers, sub.agentProg}, "subscribed");
+  } else if (auto it = findSubscriber(addr, sub.prog, sub.vers); it != subscribers.end()) {
     trace(1, "unsubscribed %s (%s) program %u version %u\n", sub.host, inet_ntoa(addr), sub.prog,
           sub.vers);
-    for (auto it = subscribers.begin(); it != subscribers.end(); ++it)
-      if (it->get() == s) {
-        subscribers.erase(it);
-        break;
-      }
+    subscribers.erase(it);
     changed = true;
   }
   // The file is written before the answer, so that a subscriber told "yes"
@@ -153,30 +145,30 @@ void restoreSubscribers() {
   std::vector<std::string> complaints;
   subscriptions_read(tessel_path(QM_EVENT_SUBSCRIPTIONS), &stored, &complaints);
   for (const std::string& c : complaints) cli_error(kProgram, "%s", c.c_str());
-  for (const StoredSubscription& s : stored)
-    addSubscriber(s.host.c_str(), s.addr, s.prog, s.vers, s.agentProg, "restored");
+  for (const StoredSubscription& s : stored) addSubscriber(s, "restored");
 }
 
 void forward(TesselServiceMsg* msg) {
   bool dropped = false;
   for (auto it = subscribers.begin(); it != subscribers.end();) {
     Subscriber& s = **it;
-    if (s.agentProg != 0 && s.agentProg != msg->agentProg) {
+    const StoredSubscription& to = s.sub;
+    if (to.agentProg != 0 && to.agentProg != msg->agentProg) {
       ++it;
       continue;
     }
     Tessel_error answer;
     if (s.caller.send(msg, kDeliveryTimeout, &answer, TESSEL_PROTO_TCP)) {
       s.failures = 0;
-      trace(3, "delivered to %s program %u version %u\n", inet_ntoa(s.addr), s.prog, s.vers);
+      trace(3, "delivered to %s program %u version %u\n", inet_ntoa(to.addr), to.prog, to.vers);
       ++it;
       continue;
     }
-    trace(1, "cannot deliver to %s program %u version %u: %s\n", inet_ntoa(s.addr), s.prog,
-          s.vers, tessel_sperror());
+    trace(1, "cannot deliver to %s program %u version %u: %s\n", inet_ntoa(to.addr), to.prog,
+          to.vers, tessel_sperror());
     if (++s.failures >= kMaxFailures) {
       trace(1, "dropped subscriber %s program %u version %u after %d failures\n",
-            inet_ntoa(s.addr), s.prog, s.vers, s.failures);
+            inet_ntoa(to.addr), to.prog, to.vers, s.failures);
       it = subscribers.erase(it);
       dropped = true;
     } else {
@@ -218,8 +210,9 @@ void usage(FILE* out) {
           "Serves the station's event dispatcher (RPC program 100101, version 10) until\n"
           "SIGTERM or SIGINT.  -d LEVEL traces to standard output (1 subscriptions,\n"
           "2 reports, 3 deliveries).  The subscribers are kept in the file\n"
-          "/var/opt/ZEPHline/orx/qm.event.subscriptions (below $OVI_ROOT when set),\n"
-          "rewritten on every change and read at start.\n");
+          "%s (below $OVI_ROOT when set),\n"
+          "rewritten on every change and read at start.\n",
+          QM_EVENT_SUBSCRIPTIONS);
 }
 
 // Takes -d LEVEL.

@@ -2,12 +2,9 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cli.h"
 #include "tessel/tessel_file.h"
@@ -48,48 +45,6 @@ std::string fileText(const std::vector<StoredSubscription>& subs) {
   return out;
 }
 
-// Makes every missing directory down to dir.  1 on success.
-int makeDirectories(const std::string& dir, std::string* error) {
-  for (size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
-    std::string prefix = dir.substr(0, at);
-    if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-      *error = failure("cannot create", prefix);
-      return 0;
-    }
-    if (at == std::string::npos) return 1;
-  }
-}
-
-// A fresh temporary file: one left by a dispatcher killed while writing goes
-// first, and O_EXCL never opens or follows what is in its place.
-int openTemporary(const std::string& tmp) {
-  if (unlink(tmp.c_str()) != 0 && errno != ENOENT) return -1;
-  return open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0644);
-}
-
-int writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;  // SIGTERM is caught without SA_RESTART
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return 0;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 1;
-}
-
-// The rename is durable once the directory is synced too.  Not reported
-// when it fails: the file then holds the old set or the new one, both whole.
-void syncDirectory(const std::string& dir) {
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 bool blankOrComment(const std::string& line) {
   size_t first = line.find_first_not_of(" \t");
   return first == std::string::npos || line[first] == '#';
@@ -124,31 +79,19 @@ const char* parseLine(const std::string& line, StoredSubscription* s) {
 
 int subscriptions_write(const std::string& path, const std::vector<StoredSubscription>& subs,
                         std::string* error) {
+  std::string text = fileText(subs);
+  if (tessel_replace_file(path, text, true, error)) return 1;
+  if (errno != ENOENT) return 0;
+  // A directory on the way is missing, as on a fresh station: made, then
+  // the file is written again.
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  std::string tmp = path + ".tmp";
-  int fd = openTemporary(tmp);
-  if (fd < 0 && errno == ENOENT) {
-    if (!makeDirectories(dir, error)) return 0;
-    fd = openTemporary(tmp);
-  }
-  if (fd < 0) {
-    *error = failure("cannot create", tmp);
+  std::string failed;
+  if (!tessel_make_directories(dir, &failed)) {
+    *error = failure("cannot create", failed);
     return 0;
   }
-  std::string failed;  // empty while every step succeeds
-  if (!writeAll(fd, fileText(subs))) failed = failure("cannot write", tmp);
-  else if (fsync(fd) != 0) failed = failure("cannot sync", tmp);
-  if (close(fd) != 0 && failed.empty()) failed = failure("cannot close", tmp);
-  if (failed.empty() && rename(tmp.c_str(), path.c_str()) != 0)
-    failed = failure("cannot rename " + tmp + " to", path);
-  if (!failed.empty()) {
-    unlink(tmp.c_str());
-    *error = failed;
-    return 0;
-  }
-  syncDirectory(dir);
-  return 1;
+  return tessel_replace_file(path, text, true, error);
 }
 
 void subscriptions_read(const std::string& path, std::vector<StoredSubscription>* subs,
