@@ -5,9 +5,10 @@
 // maps (bench_common.h).  It decodes every message, as a console does, but
 // prints nothing.
 //
-//   bench_report_receiver --counters FILE --consoles N --daemon HOST
+//   bench_report_receiver --counters FILE [--consoles N] [--daemon HOST]
 //                         [--addr IPV4] [--prog P] [--vers V] [--filter FILE]
 //                         [--db NAME] [--timeout S]
+// (one console, ovi_sender on localhost, unless told)
 //
 // A report counts for the run whose number its key field carries
 // ("bench-RUN").  Sets the counters' ready flag once every console's status
@@ -116,10 +117,11 @@ int registerConsole(TesselCaller* daemon, unsigned i) {
 
 void usage(FILE* out) {
   fprintf(out,
-          "usage: %s --counters FILE --consoles N --daemon HOST [--addr IPV4] [--prog P]\n"
-          "       [--vers V] [--filter FILE] [--db NAME] [--timeout S]\n"
-          "Serves N consoles, registers them with ovi_sender on --daemon and counts the\n"
-          "reports they receive in the counters file, until the sender says stop.\n",
+          "usage: %s --counters FILE [--consoles N] [--daemon HOST] [--addr IPV4]\n"
+          "       [--prog P] [--vers V] [--filter FILE] [--db NAME] [--timeout S]\n"
+          "Serves N consoles (1), registers them with ovi_sender on --daemon (localhost)\n"
+          "and counts the reports they receive in the counters file, until the sender\n"
+          "says stop.\n",
           kProgram);
 }
 

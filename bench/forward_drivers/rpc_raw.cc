@@ -137,10 +137,13 @@ struct Child {
 // took (its first needs no call before it), 0 when the set-up failed.
 double handOffs(int n, double seconds, size_t size, const std::string& payload) {
   std::vector<Child> children(n);
+  bool failed = false;
   for (Child& c : children) {
     int ask[2], go[2], data[2];
-    if (pipe(ask) != 0 || pipe(go) != 0 || pipe(data) != 0) return 0;
-    c.pid = fork();
+    if (pipe(ask) != 0 || pipe(go) != 0 || pipe(data) != 0 || (c.pid = fork()) < 0) {
+      failed = true;  // the children made so far are ended below
+      break;
+    }
     if (c.pid == 0) {
       close(ask[0]);
       close(go[1]);
@@ -161,7 +164,6 @@ double handOffs(int n, double seconds, size_t size, const std::string& payload) 
   }
   std::string header(kHeader, 'h');
   double t0 = cli_now(), elapsed = 0;
-  bool failed = false;
   while (!failed && (elapsed = cli_now() - t0) < seconds) {
     fd_set asking;
     FD_ZERO(&asking);
@@ -186,6 +188,7 @@ double handOffs(int n, double seconds, size_t size, const std::string& payload) 
   }
   uint64_t slowest = UINT64_MAX;
   for (Child& c : children) {
+    if (c.pid <= 0) continue;
     close(c.ask);
     close(c.go);
     close(c.data);

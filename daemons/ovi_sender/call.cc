@@ -63,9 +63,9 @@ int Daemon::deliver(TesselServiceMsg* msg, bool event) {
     ovi_trace(2, "stopped TCP clnt_call abort timer\n");
   }
   if (child.clientsRecreated) {
-    // A SIGUSR1 (the abort timer's) came since the clients were last made.
-    // They are made anew only now that the call has let go of the old
-    // handle; the report is not tried again.
+    // A SIGUSR1 (the abort timer's, or one from outside) came since the
+    // last call: the report is not tried again, and clients not yet made
+    // anew are made now that the call has let go of the old handle.
     child.clientsRecreated = 0;
     rebuildClientsIfAsked();
     return 1;

@@ -255,7 +255,7 @@ class Daemon : public TesselObject {
     struct in_addr rendezAddr = {};               // its receiver
     uint32_t rendezProg = 0;
     uint32_t rendezVers = 0;
-    // Its ends of the pipes (controlOutFd, controlInFd, dataFd), owned by
+    // Its ends of the three pipes (control out, control in, data), owned by
     // its copy of its Rendez.
     ReportChannel* channel = nullptr;
     TesselClient* udpEventClient = nullptr;       // clients toward the receiver

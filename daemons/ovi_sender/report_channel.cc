@@ -169,8 +169,9 @@ int ReportChannel::open() {
     }
   }
   // The daemon selects on its ends: a descriptor past the set is no use.
+  const int count = transfer_descriptorCount();
   for (int fd : ends_) {
-    if (fd >= transfer_descriptorCount()) {
+    if (fd >= count) {
       close();
       errno = EMFILE;
       return 0;

@@ -31,12 +31,10 @@ void Daemon::svc_run() {
   for (;;) {
     fd_set readSet = svc_fdset;
     if (childPipe >= 0) FD_SET(childPipe, &readSet);
-    sigset_t mask = blockSignals();
     for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
       Rendez* r = static_cast<Rendez*>(TesselList::data(n));
       if (r->report_cache.count() > 0) FD_SET(r->channel.control_in_fd(), &readSet);
     }
-    unblockSignals(mask);
 
     // No time-out, but while the status file waits for its next write.
     struct timespec wait;
@@ -56,7 +54,6 @@ void Daemon::svc_run() {
     FD_ZERO(&pipeSet);
     bool pipes = false;
     if (childPipe >= 0) FD_CLR(childPipe, &rpcSet);
-    mask = blockSignals();
     for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
       Rendez* r = static_cast<Rendez*>(TesselList::data(n));
       int fd = r->channel.control_in_fd();
@@ -66,7 +63,6 @@ void Daemon::svc_run() {
         pipes = true;
       }
     }
-    unblockSignals(mask);
 
     for (int fd = 0; fd < count; fd++) {
       if (FD_ISSET(fd, &rpcSet)) {

@@ -72,7 +72,7 @@ static bool loadInteger(unsigned int type, const void* value, long long* out) {
 char* value2str(unsigned int type, const void* value, unsigned int length) {
   static char text[256];
   memset(text, 0, sizeof text);
-  if (type < 1 || type > 22) return nullptr;
+  if (!value2str_has_text(type)) return nullptr;
   if (value == nullptr) return text;
   const unsigned char* bytes = static_cast<const unsigned char*>(value);
   long long integer;
@@ -137,10 +137,11 @@ struct FilterReader {
   // The names each open received last (1024 bytes; longer names are not supported).
   char openName[1024] = "";
   char openWithMsgName[1024] = "";
-  // Rounds of look-ups (ovi_filter_new_round): the open file's status was
-  // read in round `checked`, and needs no second reading in it.
-  unsigned round = 0;
-  unsigned checked = 0;
+  // Set once the process works in rounds of look-ups
+  // (ovi_filter_new_round); `checked` then says that the open file's status
+  // was read in the current round and needs no second reading in it.
+  bool inRounds = false;
+  bool checked = false;
   FilterEntry hostSlot;     // ovi_gethost's result
   FilterEntry defaultSlot;  // ovi_getdefault's result
   char* baseDir = nullptr;  // the installation base directory once found
@@ -261,7 +262,7 @@ void build_filter_file_cache() {
 }
 
 void ovi_closefilter() {
-  filter.checked = 0;
+  filter.checked = false;
   filter.fp.reset();
   if (filter.first != nullptr) {
     free_filter_file_cache();
@@ -273,10 +274,10 @@ void ovi_closefilter() {
 // not open, read its status, rebuild the cache when it is newer.
 static int openAndRefresh(const char* name) {
   if (filter.fp == nullptr) {
-    filter.checked = 0;
+    filter.checked = false;
     int err = ovi_open_data_file(name, &filter.fp, &filter.fd);
     if (err != 0) return err;
-  } else if (filter.round != 0 && filter.checked == filter.round) {
+  } else if (filter.checked) {
     setTokenEof(0);
     return 0;
   }
@@ -289,14 +290,14 @@ static int openAndRefresh(const char* name) {
     build_filter_file_cache();
     filter.modified = st.st_mtime;
   }
-  filter.checked = filter.round;
+  filter.checked = filter.inRounds;
   setTokenEof(0);
   return 0;
 }
 
 void ovi_filter_new_round() {
-  // 0 stands for "no round": a wrapped counter skips it.
-  if (++filter.round == 0) filter.round = 1;
+  filter.inRounds = true;
+  filter.checked = false;
 }
 
 // A new name closes the filter and forgets its time.  `remembered` holds
@@ -353,7 +354,7 @@ const FilterEntry* ovi_getdefault(const char* keyword, const OVI_MessageInfo* in
 }
 
 int ovi_open_uncached_filter(const char* name) {
-  filter.checked = 0;
+  filter.checked = false;
   return openTokenFile(name, &filter.fp, &filter.fd);
 }
 
