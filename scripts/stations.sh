@@ -113,8 +113,7 @@ pids_in() {
 holder_of() {
   local i=$1 pid
   pid=$(cat "$DIR/${NAMES[$i]}/holder.pid" 2>/dev/null) || return 1
-  [ -n "$pid" ] && [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" = "net:[${INODES[$i]}]" ] \
-    || return 1
+  proc_is "$pid" net "${INODES[$i]}" || return 1
   echo "$pid"
 }
 

@@ -99,10 +99,9 @@ TEST_F(FaultTest, ASubprocessThatDiesWithReportsWaitingRestartsNoOtherOne) {
 
 TEST_F(FaultTest, KilledAndStoppedSubprocessesAreReapedOrResumed) {
   startStation();
-  Console& a = addConsole("536873488", "3");
-  Console& b = addConsole("536873489", "4");
-  Console& c = addConsole("536873490", "5");
-  for (Console* x : {&a, &b, &c}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873488, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &c = *consoles[2];
 
   Process sender;
   startReports(&sender, 1, 300, 100);
@@ -133,10 +132,9 @@ TEST_F(FaultTest, KilledAndStoppedSubprocessesAreReapedOrResumed) {
 
 TEST_F(FaultTest, BurstWhileAConsoleIsStoppedFillsOnlyItsCache) {
   startStation();
-  Console& a = addConsole("536873504", "3");
-  Console& b = addConsole("536873505", "4");
-  Console& stopped = addConsole("536873506", "5");
-  for (Console* x : {&a, &b, &stopped}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873504, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &stopped = *consoles[2];
   long before = residentKb(daemon_.pid());
 
   ASSERT_TRUE(stopped.proc.signal(SIGSTOP));
@@ -272,10 +270,9 @@ TEST_F(FaultTest, SynchronisationStoppedResumesAndKilledIsReaped) {
 
 TEST_F(FaultTest, SigtermWhileReportsFlowEndsTheDaemonAndItsSubprocesses) {
   startStation();
-  Console& a = addConsole("536873552", "3");
-  Console& b = addConsole("536873553", "4");
-  Console& c = addConsole("536873554", "5");
-  for (Console* x : {&a, &b, &c}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873552, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &c = *consoles[2];
 
   Process sender;
   startReports(&sender, 1, 2000, 400);
@@ -351,10 +348,9 @@ TEST_F(FaultTest, DaemonThatRegistersForwardsAndDeletesLeaksNothing) {
 #else
   startStation("1", {"ASAN_OPTIONS=detect_leaks=1:abort_on_error=0",
                      "LSAN_OPTIONS=exitcode=23:suppressions=" LSAN_SUPPRESSIONS});
-  Console& a = addConsole("536873584", "3");
-  Console& b = addConsole("536873585", "4");
-  Console& c = addConsole("536873586", "5");
-  for (Console* x : {&a, &b, &c}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873584, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &c = *consoles[2];
   sendReports(1, 50);
   for (Console* x : {&a, &b, &c}) expectAll(*x, 1, 50);
   // A subprocess that ends by itself (its console is gone) runs the leak

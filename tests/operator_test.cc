@@ -44,10 +44,9 @@ class OperatorTest : public FaultStation {
 
 TEST_F(OperatorTest, StatusShowsExactlyTheReportsAFullCacheLost) {
   startStation();
-  Console& a = addConsole("536873712", "3");
-  Console& b = addConsole("536873713", "4");
-  Console& stopped = addConsole("536873714", "5");
-  for (Console* x : {&a, &b, &stopped}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873712, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &stopped = *consoles[2];
 
   ASSERT_TRUE(stopped.proc.signal(SIGSTOP));
   // In pieces smaller than a cache, each taken by the others before the next.

@@ -6,9 +6,7 @@
 // own rpcbind, no lock on the host's programs); the console runs on the
 // second.  A console registers, receives what the example filter passes,
 // synchronises, shows in ovi_status and is deleted.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,27 +31,8 @@ const char kConsoleProg[] = "536873728";  // 0x20000900
 const char kConsoleVers[] = "3";
 const char kConsoleName[] = "pkgconsole";
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 bool exitedZero(int status) {
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Runs a program on this host to its end; its exit status, -1 when it did not
-// end in time, with both output streams in *out.
-int runHere(const std::vector<std::string>& argv, std::string* out, double seconds,
-            const std::vector<std::string>& env = {}) {
-  Process p;
-  if (!p.start(argv, env)) return -1;
-  int status = p.wait(seconds);
-  if (status == -1) p.stop(SIGKILL);
-  *out = p.output() + p.errors();
-  return status;
 }
 
 // The words of VAR="..." in a systemd environment file, none when absent.
@@ -71,31 +50,6 @@ std::vector<std::string> optionsOf(const std::string& envFile, const std::string
     return out;
   }
   return {};
-}
-
-// The number of live children of pid (its forwarding subprocesses).
-int liveChildren(pid_t parent) {
-  int n = 0;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return -1;
-  while (struct dirent* e = readdir(proc)) {
-    std::string stat = readText(std::string("/proc/") + e->d_name + "/stat");
-    size_t end = stat.rfind(')');
-    char state;
-    long ppid;
-    if (end != std::string::npos && sscanf(stat.c_str() + end + 1, " %c %ld", &state, &ppid) == 2 &&
-        ppid == parent && state != 'Z')
-      n++;
-  }
-  closedir(proc);
-  return n;
-}
-
-std::vector<std::string> linesWith(const Process& p, const std::string& part) {
-  std::vector<std::string> out;
-  for (const std::string& l : p.lines())
-    if (l.find(part) != std::string::npos) out.push_back(l);
-  return out;
 }
 
 class PackageTest : public ::testing::Test {
@@ -121,22 +75,25 @@ class PackageTest : public ::testing::Test {
   // Builds the package with cpack into the work directory and unpacks its
   // files and its control files.
   void buildAndUnpack() {
-    std::string out;
-    int status = runHere({CPACK_COMMAND, "-G", "DEB", "--config", CPACK_CONFIG, "-B",
-                          work_ + "/cpack"}, &out, 600);
-    ASSERT_TRUE(exitedZero(status)) << out;
+    std::string out, err;
+    int status = runProgram({CPACK_COMMAND, "-G", "DEB", "--config", CPACK_CONFIG, "-B",
+                             work_ + "/cpack"}, &out, 600, {}, &err);
+    ASSERT_TRUE(exitedZero(status)) << out << err;
     for (const fs::directory_entry& e : fs::directory_iterator(work_ + "/cpack"))
       if (e.path().extension() == ".deb") deb_ = e.path();
-    ASSERT_FALSE(deb_.empty()) << out;
+    ASSERT_FALSE(deb_.empty()) << out << err;
     std::string name = fs::path(deb_).filename();
     EXPECT_EQ(0u, name.rfind(std::string("ovi-sender_") + OVI_PACKAGE_VERSION + "-1_", 0)) << name;
-    ASSERT_TRUE(exitedZero(runHere({kDpkgDeb, "-x", deb_, root_}, &out, 120))) << out;
-    ASSERT_TRUE(exitedZero(runHere({kDpkgDeb, "-e", deb_, control_}, &out, 120))) << out;
+    ASSERT_TRUE(exitedZero(runProgram({kDpkgDeb, "-x", deb_, root_}, &out, 120, {}, &err)))
+        << out << err;
+    ASSERT_TRUE(exitedZero(runProgram({kDpkgDeb, "-e", deb_, control_}, &out, 120, {}, &err)))
+        << out << err;
   }
 
   std::string field(const std::string& name) {
-    std::string out;
-    EXPECT_TRUE(exitedZero(runHere({kDpkgDeb, "-f", deb_, name}, &out, 60))) << out;
+    std::string out, err;
+    EXPECT_TRUE(exitedZero(runProgram({kDpkgDeb, "-f", deb_, name}, &out, 60, {}, &err)))
+        << out << err;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
   }
@@ -146,8 +103,9 @@ class PackageTest : public ::testing::Test {
   void postinst(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"/bin/sh", control_ + "/postinst"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::string out;
-    ASSERT_TRUE(exitedZero(runHere(argv, &out, 60, {"DPKG_ROOT=" + root_}))) << out;
+    std::string out, err;
+    ASSERT_TRUE(exitedZero(runProgram(argv, &out, 60, {"DPKG_ROOT=" + root_}, &err)))
+        << out << err;
   }
 
   // Runs a program of the package inside a station; its standard output.
@@ -190,15 +148,15 @@ TEST_F(PackageTest, AStationRunsFromTheUnpackedPackage) {
     EXPECT_NE(std::string::npos, depends.find(needed)) << depends;
   EXPECT_FALSE(field("Maintainer").empty());
   EXPECT_EQ("/etc/opt/ZEPHline/orx/orx.conf\n/etc/opt/ZEPHline/orx/ovi_sender.env\n",
-            readText(control_ + "/conffiles"));
+            readFile(control_ + "/conffiles"));
 
   // The files: every program, the units, the schemas; nothing below /var,
   // which the postinst makes.
   for (const char* program : {"ovi_sender", "qm.event", "tessel_send", "ovi_console", "orxdb",
                               "ovi_filtercheck", "ovi_status"})
     EXPECT_EQ(0, access(bin(program).c_str(), X_OK)) << program;
-  std::string qmUnit = readText(root_ + "/lib/systemd/system/qm.event.service");
-  std::string daemonUnit = readText(root_ + "/lib/systemd/system/ovi_sender.service");
+  std::string qmUnit = readFile(root_ + "/lib/systemd/system/qm.event.service");
+  std::string daemonUnit = readFile(root_ + "/lib/systemd/system/ovi_sender.service");
   EXPECT_NE(std::string::npos,
             qmUnit.find("ExecStart=/opt/ZEPHline/orx/bin/qm.event $QM_EVENT_OPTS"));
   EXPECT_NE(std::string::npos,
@@ -215,33 +173,35 @@ TEST_F(PackageTest, AStationRunsFromTheUnpackedPackage) {
   const std::string data = root_ + kDataDir;
   for (const char* f : {"ovi_sender.conf", "ovi_sender.lang", "example.filter", "example.tmpl",
                         "example.traps"})
-    EXPECT_EQ(readText(root_ + kInstallDir + "/share/examples/ovi_files/" + f),
-              readText(data + "/" + f)) << f;
+    EXPECT_EQ(readFile(root_ + kInstallDir + "/share/examples/ovi_files/" + f),
+              readFile(data + "/" + f)) << f;
   EXPECT_TRUE(fs::is_directory(root_ + "/var/opt/ZEPHline/orx/db"));
   // The console's host may use the example database.
-  std::string accessList = readText(data + "/ovi_sender.conf") + "beta example\n";
+  std::string accessList = readFile(data + "/ovi_sender.conf") + "beta example\n";
   std::ofstream(data + "/ovi_sender.conf", std::ios::trunc) << accessList;
   fs::remove(data + "/example.tmpl");
   ASSERT_NO_FATAL_FAILURE(postinst({"configure", std::string(OVI_PACKAGE_VERSION) + "-1"}));
-  EXPECT_EQ(accessList, readText(data + "/ovi_sender.conf"));
+  EXPECT_EQ(accessList, readFile(data + "/ovi_sender.conf"));
   EXPECT_TRUE(fs::exists(data + "/example.tmpl"));
 
   // The schemas parse, the element record carries the installation marker.
-  std::string out;
-  EXPECT_TRUE(exitedZero(runHere({bin("ovi_filtercheck"), "--schemas"}, &out, 60, env_))) << out;
+  std::string out, err;
+  EXPECT_TRUE(exitedZero(runProgram({bin("ovi_filtercheck"), "--schemas"}, &out, 60, env_, &err)))
+      << out << err;
   EXPECT_NE(std::string::npos, out.find("Object: component.router")) << out;
   EXPECT_NE(std::string::npos, out.find("Object: adminState")) << out;
   // The example filter file and the files it names read as they should.
-  EXPECT_TRUE(exitedZero(runHere({bin("ovi_filtercheck"), "example.filter"}, &out, 60, env_)))
-      << out;
+  EXPECT_TRUE(
+      exitedZero(runProgram({bin("ovi_filtercheck"), "example.filter"}, &out, 60, env_, &err)))
+      << out << err;
   EXPECT_NE(std::string::npos, out.find("registration: accepted")) << out;
-  EXPECT_TRUE(exitedZero(runHere({bin("orxdb"), "load", "example",
-                                  root_ + kInstallDir + "/share/examples/example.db"},
-                                 &out, 60, env_))) << out;
+  EXPECT_TRUE(exitedZero(runProgram({bin("orxdb"), "load", "example",
+                                     root_ + kInstallDir + "/share/examples/example.db"},
+                                    &out, 60, env_, &err))) << out << err;
 
   // The station, with the options of the shipped environment file, as the
   // units start it; each daemon counts as started once it serves.
-  std::string envFile = readText(root_ + "/etc/opt/ZEPHline/orx/ovi_sender.env");
+  std::string envFile = readFile(root_ + "/etc/opt/ZEPHline/orx/ovi_sender.env");
   std::vector<std::string> qmArgv = {bin("qm.event")}, daemonArgv = {bin("ovi_sender")};
   for (const std::string& o : optionsOf(envFile, "QM_EVENT_OPTS")) qmArgv.push_back(o);
   for (const std::string& o : optionsOf(envFile, "OVI_SENDER_OPTS")) daemonArgv.push_back(o);
@@ -320,14 +280,14 @@ TEST_F(PackageTest, AStationRunsFromTheUnpackedPackage) {
   }
 
   // The synchronisation's subprocess ends; the console's stays.
-  ASSERT_TRUE(waitUntil([&] { return liveChildren(daemon.pid()) == 1; }, 30))
-      << liveChildren(daemon.pid()) << " subprocesses\n" << daemon.output();
+  ASSERT_TRUE(waitUntil([&] { return liveChildren(daemon.pid()).size() == 1; }, 30))
+      << liveChildren(daemon.pid()).size() << " subprocesses\n" << daemon.output();
 
   // It is deleted: its subprocess ends and it receives nothing more.
   EXPECT_EQ("0\n", request(two, "0x100"));
   EXPECT_TRUE(daemon.waitForOutput("sending SIGTERM signal to subprocess", 30))
       << daemon.output();
-  EXPECT_TRUE(waitUntil([&] { return liveChildren(daemon.pid()) == 0; }, 30));
+  EXPECT_TRUE(waitUntil([&] { return liveChildren(daemon.pid()).empty(); }, 30));
   size_t before = console.lines().size();
   send({"--type", "event", "--from", "router7", "after=int:1"});
   sleepSeconds(2);

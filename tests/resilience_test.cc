@@ -98,10 +98,9 @@ TEST_F(ResilienceTest, RequestsThatMatchOneAnotherLeaveOneRegistrationWhileRepor
   files_.loadDatabase("office", "element Home view.home\nelement s1 component.router\n"
                                 "member s1 Home\n");
   startStation();
-  Console& a = addConsole("536873616", "3");
-  Console& b = addConsole("536873617", "4");
-  Console& c = addConsole("536873618", "5");
-  for (Console* x : {&a, &b, &c}) ASSERT_GT(registerConsole(*x), 0);
+  std::vector<Console*> consoles;
+  ASSERT_NO_FATAL_FAILURE(addRegisteredConsoles(536873616, 3, &consoles));
+  Console &a = *consoles[0], &b = *consoles[1], &c = *consoles[2];
 
   Process sender;
   startReports(&sender, 1, 600, 100);

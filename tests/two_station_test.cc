@@ -49,13 +49,6 @@ struct RunningStation {
   Process qm, daemon;
 };
 
-std::vector<std::string> linesWith(const Process& p, const std::string& part) {
-  std::vector<std::string> out;
-  for (const std::string& l : p.lines())
-    if (l.find(part) != std::string::npos) out.push_back(l);
-  return out;
-}
-
 TEST(TwoStationTest, ReportsCrossToAConsoleOnTheOtherStation) {
   TwoStations two;
   OVI_REQUIRE_TWO_STATIONS(two);

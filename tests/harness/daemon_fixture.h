@@ -4,7 +4,6 @@
 #ifndef TESTS_HARNESS_DAEMON_FIXTURE_H_
 #define TESTS_HARNESS_DAEMON_FIXTURE_H_
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,7 +13,6 @@
 
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "harness/process.h"
@@ -26,40 +24,6 @@ inline bool registered(unsigned long prog, unsigned long vers) {
   local.s_addr = htonl(INADDR_LOOPBACK);
   return tessel_getport(local, prog, vers, IPPROTO_UDP, {2, 0}) != 0 &&
          tessel_getport(local, prog, vers, IPPROTO_TCP, {2, 0}) != 0;
-}
-
-// Pids whose parent is pid, with their state letters.
-inline std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent) {
-  std::vector<std::pair<pid_t, char>> out;
-  DIR* proc = opendir("/proc");
-  while (struct dirent* e = readdir(proc)) {
-    pid_t pid = atoi(e->d_name);
-    if (pid <= 0) continue;
-    FILE* f = fopen(("/proc/" + std::string(e->d_name) + "/stat").c_str(), "r");
-    if (f == nullptr) continue;
-    char state;
-    int ppid;
-    if (fscanf(f, "%*d (%*[^)]) %c %d", &state, &ppid) == 2 && ppid == parent)
-      out.emplace_back(pid, state);
-    fclose(f);
-  }
-  closedir(proc);
-  return out;
-}
-
-// The live children of pid.
-inline std::set<pid_t> liveChildren(pid_t parent) {
-  std::set<pid_t> out;
-  for (auto& c : childrenOf(parent))
-    if (c.second != 'Z') out.insert(c.first);
-  return out;
-}
-
-// True once pid has no child left unreaped.
-inline bool noZombies(pid_t parent) {
-  for (auto& c : childrenOf(parent))
-    if (c.second == 'Z') return false;
-  return true;
 }
 
 inline int countLines(const std::string& text, const std::string& needle) {

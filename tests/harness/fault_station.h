@@ -155,6 +155,15 @@ class FaultStation : public ::testing::Test {
     return c;
   }
 
+  // Starts n consoles serving programs firstProg, firstProg + 1, ... at
+  // versions 3, 4, ... into *added and registers each; a console that gets
+  // no subprocess fails the test.
+  void addRegisteredConsoles(long firstProg, int n, std::vector<Console*>* added) {
+    for (int i = 0; i < n; i++)
+      added->push_back(&addConsole(std::to_string(firstProg + i), std::to_string(3 + i)));
+    for (Console* c : *added) ASSERT_GT(registerConsole(*c), 0) << c->name;
+  }
+
   // Sends an action request for the console with the given flags.  An
   // option "NAME=TYPE:VALUE" replaces the usual one of that name or adds to
   // them; "NAME=" leaves it out.  Returns the reply's status line.

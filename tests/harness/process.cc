@@ -1,5 +1,6 @@
 #include "process.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -24,7 +25,7 @@ void sleepSeconds(double s) {
   nanosleep(&ts, nullptr);
 }
 
-static std::string readFile(const std::string& path) {
+std::string readFile(const std::string& path) {
   std::ifstream in(path);
   std::stringstream ss;
   ss << in.rdbuf();
@@ -122,13 +123,21 @@ int Process::stop(int signo, double seconds) {
 }
 
 int runProgram(const std::vector<std::string>& argv, std::string* out, double seconds,
-               const std::vector<std::string>& env) {
+               const std::vector<std::string>& env, std::string* err) {
   Process p;
   if (!p.start(argv, env)) return -1;
   int status = p.wait(seconds);
   if (status == -1) status = p.stop(SIGKILL);
   if (out != nullptr) *out = p.output();
+  if (err != nullptr) *err = p.errors();
   return status;
+}
+
+std::vector<std::string> linesWith(const Process& p, const std::string& part) {
+  std::vector<std::string> out;
+  for (const std::string& l : p.lines())
+    if (l.find(part) != std::string::npos) out.push_back(l);
+  return out;
 }
 
 // The state letter and parent of /proc/PID/stat; false when pid is gone.
@@ -147,6 +156,33 @@ char processState(pid_t pid) {
   char state = 0;
   pid_t parent;
   return readStat(pid, &state, &parent) ? state : 0;
+}
+
+std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent) {
+  std::vector<std::pair<pid_t, char>> out;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return out;
+  while (struct dirent* e = readdir(proc)) {
+    pid_t pid = atoi(e->d_name);
+    char state;
+    pid_t ppid;
+    if (pid > 0 && readStat(pid, &state, &ppid) && ppid == parent) out.emplace_back(pid, state);
+  }
+  closedir(proc);
+  return out;
+}
+
+std::set<pid_t> liveChildren(pid_t parent) {
+  std::set<pid_t> out;
+  for (auto& c : childrenOf(parent))
+    if (c.second != 'Z') out.insert(c.first);
+  return out;
+}
+
+bool noZombies(pid_t parent) {
+  for (auto& c : childrenOf(parent))
+    if (c.second == 'Z') return false;
+  return true;
 }
 
 HeldChild::HeldChild(pid_t parent, pid_t pid) : fd_(-1) {

@@ -11,7 +11,9 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Process {
@@ -78,10 +80,17 @@ class HeldChild {
 // parent; true when it was signalled.
 bool signalChildOf(pid_t parent, pid_t pid, int signo);
 
-// Runs a program to its end (at most `seconds`); returns the wait status and
-// its standard output in *out.
+// Runs a program to its end (at most `seconds`); returns the wait status
+// (-1 when it could not start) and its standard output in *out and standard
+// error in *err.
 int runProgram(const std::vector<std::string>& argv, std::string* out, double seconds = 30,
-               const std::vector<std::string>& env = {});
+               const std::vector<std::string>& env = {}, std::string* err = nullptr);
+
+// The lines of p's standard output so far that contain part.
+std::vector<std::string> linesWith(const Process& p, const std::string& part);
+
+// The contents of a file, "" when it cannot be read.
+std::string readFile(const std::string& path);
 
 // Polls until ready() is true; false after `seconds`.
 template <typename Ready>
@@ -90,6 +99,13 @@ bool waitUntil(Ready ready, double seconds);
 // The state letter of /proc/PID/stat ('Z' for a zombie), or 0 when the
 // process is gone.
 char processState(pid_t pid);
+
+// Pids whose parent is pid, with their state letters.
+std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent);
+// The live children of pid.
+std::set<pid_t> liveChildren(pid_t parent);
+// True once pid has no child left unreaped.
+bool noZombies(pid_t parent);
 
 double monotonicSeconds();
 void sleepSeconds(double s);

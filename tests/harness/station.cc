@@ -6,8 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "harness/process.h"
 #include "orxdb/orxdb_admin.h"
 
 Station::Station(bool withInstallation, bool withSchemas) {
@@ -59,8 +59,5 @@ void Station::loadDatabase(const std::string& name, const std::string& descripti
 }
 
 std::string Station::read(const std::string& fixedPath) const {
-  std::ifstream in(root_ + fixedPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return readFile(root_ + fixedPath);
 }

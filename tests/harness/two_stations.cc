@@ -17,19 +17,6 @@ namespace {
 // only keep a broken script from hanging the test.
 const double kScriptSeconds = 90;
 
-// Runs argv to its end; returns the wait status, or -1 when it could not
-// start, with both output streams.
-int runCaptured(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                double seconds, std::string* out, std::string* err) {
-  Process p;
-  if (!p.start(argv, env)) return -1;
-  int status = p.wait(seconds);
-  if (status == -1) status = p.stop(SIGKILL);
-  if (out != nullptr) *out = p.output();
-  if (err != nullptr) *err = p.errors();
-  return status;
-}
-
 bool succeeded(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 }  // namespace
@@ -38,7 +25,7 @@ TwoStations::TwoStations(const std::string& first, const std::string& second) {
   names_[0] = first;
   names_[1] = second;
   std::string out, err;
-  if (!succeeded(runCaptured({OVI_STATIONS_SCRIPT, "check"}, {}, kScriptSeconds, &out, &err))) {
+  if (!succeeded(runProgram({OVI_STATIONS_SCRIPT, "check"}, &out, kScriptSeconds, {}, &err))) {
     why_ = err.empty() ? "stations.sh check failed" : err;
     return;
   }
@@ -51,11 +38,11 @@ TwoStations::TwoStations(const std::string& first, const std::string& second) {
   dir_ = tmpl;
   std::vector<std::string> up = command("up");
   up.insert(up.end(), {"--names", first + "," + second, "--owner", std::to_string(getpid())});
-  if (!succeeded(runCaptured(up, {}, kScriptSeconds, &out, &err))) {
+  if (!succeeded(runProgram(up, &out, kScriptSeconds, {}, &err))) {
     why_ = out + err;
     return;
   }
-  if (!succeeded(runCaptured(command("status"), {}, kScriptSeconds, &out, &err))) {
+  if (!succeeded(runProgram(command("status"), &out, kScriptSeconds, {}, &err))) {
     why_ = "stations.sh status failed after up: " + err;
     down();
     return;
@@ -98,7 +85,7 @@ int TwoStations::run(const std::string& station, const std::vector<std::string>&
   std::vector<std::string> full = command("run");
   full.push_back(station);
   full.insert(full.end(), argv.begin(), argv.end());
-  return runCaptured(full, env, seconds, out, err);
+  return runProgram(full, out, seconds, env, err);
 }
 
 bool TwoStations::start(Process* proc, const std::string& station,
@@ -119,7 +106,7 @@ std::vector<pid_t> TwoStations::pids(const std::string& station) const {
   std::vector<std::string> argv = command("pids");
   argv.push_back(station);
   std::string out;
-  if (!succeeded(runCaptured(argv, {}, kScriptSeconds, &out, nullptr))) return result;
+  if (!succeeded(runProgram(argv, &out, kScriptSeconds, {}))) return result;
   std::istringstream in(out);
   long pid;
   while (in >> pid) result.push_back(static_cast<pid_t>(pid));
@@ -130,7 +117,7 @@ bool TwoStations::down() {
   up_ = false;
   if (dir_.empty()) return true;
   std::string out, err;
-  int status = runCaptured(command("down"), {}, kScriptSeconds, &out, &err);
+  int status = runProgram(command("down"), &out, kScriptSeconds, {}, &err);
   if (!succeeded(status)) {
     why_ = out + err;
     return false;
