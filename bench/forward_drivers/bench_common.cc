@@ -46,6 +46,23 @@ void bench_startRun(BenchCounters* c, uint32_t run) {
   c->run.store(run);
 }
 
+double bench_processSeconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+double bench_runSeconds(int pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/schedstat", pid);
+  FILE* f = fopen(path, "r");
+  if (f == nullptr) return -1;
+  unsigned long long ns = 0;
+  int got = fscanf(f, "%llu", &ns);
+  fclose(f);
+  return got == 1 ? ns / 1e9 : -1;
+}
+
 double bench_span(uint64_t n, double first, double last) {
   if (n < 2 || last <= first) return 0;
   return (last - first) * n / (n - 1);

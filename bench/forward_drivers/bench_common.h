@@ -85,6 +85,13 @@ double bench_span(uint64_t n, double first, double last);
 SearchResult bench_searchRate(const std::function<RunResult(double)>& measure, int steps,
                               const std::function<void(const RunResult&)>& log);
 
+// Processor time the calling process has used, in seconds.
+double bench_processSeconds();
+
+// Processor time process `pid` has used, in seconds (its run time from
+// /proc/PID/schedstat); -1 when it cannot be read.
+double bench_runSeconds(int pid);
+
 // One line describing a run, for logs.
 std::string bench_describe(const RunResult& r);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -67,6 +68,21 @@ TEST(SearchTest, ABufferThatHidesLossStillYieldsTheDeliveredRate) {
   SearchResult s = bench_searchRate(std::ref(road), 8, nullptr);
   EXPECT_LE(s.lossFree, 5000.5);
   EXPECT_GE(s.lossFree, 4500);
+}
+
+// The processor-time readings that the per-process costs are made of: both
+// grow with work done, and a process that is gone reads as unknown.
+TEST(ProcessorTimeTest, GrowsWithWorkAndIsUnknownForAProcessThatIsGone) {
+  double own0 = bench_processSeconds(), run0 = bench_runSeconds(getpid());
+  ASSERT_GE(run0, 0);
+  volatile unsigned long spin = 0;
+  while (bench_processSeconds() - own0 < 0.02) spin = spin + 1;
+  EXPECT_GE(bench_runSeconds(getpid()) - run0, 0.015);
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  EXPECT_EQ(-1, bench_runSeconds(gone));
 }
 
 }  // namespace

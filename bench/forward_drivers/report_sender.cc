@@ -15,7 +15,8 @@
 // dbtrap: a database-manager trap (agent program 100110) announcing that
 // --element was added.  --count N sends N reports (at full speed, or R a
 // second with --rate), waits for their arrival and logs that one run (a
-// warm-up, or a run at a fixed rate).  Prints one line
+// warm-up, or a run at a fixed rate) and prints "cpu_sender_us=U", the
+// processor time this sender spent per report.  Otherwise prints one line
 // "result label=L consoles=N size=B loss_free=R full_rate=R full_loss_pct=P
 // runs=N" and logs every run on standard error.
 #include <stdio.h>
@@ -221,8 +222,11 @@ int main(int argc, char** argv) {
   Sender sender(o, c, &msg, &caller);
 
   if (o.count > 0) {
+    double cpu0 = bench_processSeconds();
     RunResult r = sender.measure(o.rate, o.count);
+    double cpu = bench_processSeconds() - cpu0;
     fprintf(stderr, "%s (one run): %s\n", o.label.c_str(), bench_describe(r).c_str());
+    printf("cpu_sender_us=%.1f\n", r.sent > 0 ? 1e6 * cpu / r.sent : 0.0);
     return r.lost() == 0 ? 0 : 1;
   }
   SearchResult s = bench_searchRate(

@@ -11,8 +11,10 @@
 //   bench_rpc_raw [--seconds S] [--size BYTES]
 //
 // Registers its program with the local rpcbind: run it inside a station.
-// Prints "rpc_raw calls_per_s=N us_per_call=X", "pipe_call per_s=N us=X" and
-// "pipe_call_4 per_s=N us=X".
+// Prints "rpc_raw calls_per_s=N us_per_call=X", then "pipe_call per_s=N us=X"
+// and "pipe_call_4 per_s=N us=X", each followed by "cpu_parent_us=U
+// cpu_child_us=U cpu_server_us=U": the processor time one report handed to
+// one child cost the parent, the child and the server.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <rpc/pmap_clnt.h>
@@ -28,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "cli.h"
 
 namespace {
@@ -131,11 +134,20 @@ struct Child {
   uint64_t handed = 0;
 };
 
+// What one run of hand-offs measured: the reports a second the slowest
+// child took (its first needs no call before it; 0 when the set-up failed),
+// and the processor time a report cost the parent, each child (the mean)
+// and the server, in microseconds.
+struct HandOffResult {
+  double perSecond = 0;
+  double parentUs = 0, childUs = 0, serverUs = 0;
+};
+
 // Hands reports over pipes to `n` children for `seconds`, each child making
-// one call per report, as the daemon hands reports to n subprocesses: every
-// report to every child.  Returns the reports a second the slowest child
-// took (its first needs no call before it), 0 when the set-up failed.
-double handOffs(int n, double seconds, size_t size, const std::string& payload) {
+// one call per report to `server`, as the daemon hands reports to n
+// subprocesses: every report to every child.
+HandOffResult handOffs(int n, double seconds, size_t size, const std::string& payload,
+                       pid_t server) {
   std::vector<Child> children(n);
   bool failed = false;
   for (Child& c : children) {
@@ -163,6 +175,7 @@ double handOffs(int n, double seconds, size_t size, const std::string& payload) 
     c.data = data[1];
   }
   std::string header(kHeader, 'h');
+  double cpu0 = bench_processSeconds(), server0 = bench_runSeconds(server);
   double t0 = cli_now(), elapsed = 0;
   while (!failed && (elapsed = cli_now() - t0) < seconds) {
     fd_set asking;
@@ -186,16 +199,28 @@ double handOffs(int n, double seconds, size_t size, const std::string& payload) 
       c.handed++;
     }
   }
-  uint64_t slowest = UINT64_MAX;
+  HandOffResult result;
+  double parentSeconds = bench_processSeconds() - cpu0;
+  double serverSeconds = bench_runSeconds(server) - server0, childSeconds = 0;
+  uint64_t slowest = UINT64_MAX, handed = 0;
   for (Child& c : children) {
     if (c.pid <= 0) continue;
+    childSeconds += bench_runSeconds(c.pid);  // read while it is alive
+    handed += c.handed;
     close(c.ask);
     close(c.go);
     close(c.data);
     waitpid(c.pid, nullptr, 0);
     if (c.handed < slowest) slowest = c.handed;
   }
-  return failed || slowest < 2 ? 0 : (slowest - 1) / elapsed;
+  if (failed || slowest < 2 || handed == 0) return result;
+  result.perSecond = (slowest - 1) / elapsed;
+  // Per report handed to one child; the parent's and the server's time
+  // serve every child, so they count per report and child too.
+  result.parentUs = 1e6 * parentSeconds / handed;
+  result.childUs = 1e6 * childSeconds / handed;
+  result.serverUs = 1e6 * serverSeconds / handed;
+  return result;
 }
 
 void usage(FILE* out) {
@@ -245,13 +270,14 @@ int main(int argc, char** argv) {
     fflush(stdout);
 
     for (int children : {1, 4}) {
-      double perChild = handOffs(children, seconds, size, payload);
-      if (perChild <= 0) {
+      HandOffResult r = handOffs(children, seconds, size, payload, server);
+      if (r.perSecond <= 0) {
         status = 1;
         break;
       }
-      printf("%s per_s=%.0f us=%.1f\n", children == 1 ? "pipe_call" : "pipe_call_4", perChild,
-             1e6 / perChild);
+      printf("%s per_s=%.0f us=%.1f cpu_parent_us=%.1f cpu_child_us=%.1f cpu_server_us=%.1f\n",
+             children == 1 ? "pipe_call" : "pipe_call_4", r.perSecond, 1e6 / r.perSecond,
+             r.parentUs, r.childUs, r.serverUs);
       fflush(stdout);
       status = 0;
     }
