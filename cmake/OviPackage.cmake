@@ -1,7 +1,7 @@
 # The Debian package of a station: `cpack -G DEB` in the build directory.
 #
 # It holds what `cmake --install` lays out (cmake/OviInstall.cmake) except
-# what lies below /var (packaging/cpack_drop_state.cmake): the postinst makes
+# what lies below /var (the install component "data"): the postinst makes
 # the data and database directories and copies the example data files from
 # share/examples/ovi_files where no file of that name is, so that installing
 # a newer package keeps what the operator edited there.  The files below /etc
@@ -37,9 +37,8 @@ set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 
-# Nothing below /var: the postinst makes it.
-set(CPACK_OVI_STATE_DIR ${OVI_STATE_DIR})
-set(CPACK_PRE_BUILD_SCRIPTS ${OVI_PACKAGING_DIR}/cpack_drop_state.cmake)
+# Nothing below /var (component "data"): the postinst makes it.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
 
 set(CPACK_DEBIAN_PACKAGE_NAME ${OVI_PACKAGE_NAME})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)

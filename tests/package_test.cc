@@ -31,10 +31,6 @@ const char kConsoleProg[] = "536873728";  // 0x20000900
 const char kConsoleVers[] = "3";
 const char kConsoleName[] = "pkgconsole";
 
-bool exitedZero(int status) {
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // The words of VAR="..." in a systemd environment file, none when absent.
 std::vector<std::string> optionsOf(const std::string& envFile, const std::string& var) {
   std::istringstream in(envFile);
@@ -110,10 +106,10 @@ class PackageTest : public ::testing::Test {
 
   // Runs a program of the package inside a station; its standard output.
   std::string runIn(const TwoStations& two, const std::string& station,
-                    const std::vector<std::string>& argv, int expectStatus = 0) {
+                    const std::vector<std::string>& argv) {
     std::string out, err;
     int status = two.run(station, argv, &out, 60, env_, &err);
-    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == expectStatus)
+    EXPECT_TRUE(exitedZero(status))
         << argv[0] << " status " << status << ": " << out << err;
     return out;
   }

@@ -55,7 +55,7 @@ int Daemon::rendezExists(Request& request, long& pid) {
   return r != nullptr;
 }
 
-int Daemon::addRendez(Request& request) {
+int Daemon::addRendez(Request& request, Rendez** added) {
   ovi_trace(2, "Daemon::addRendez\n");
   long existing;
   if (rendezExists(request, existing)) {
@@ -99,16 +99,17 @@ int Daemon::addRendez(Request& request) {
     return 0;
   }
   unblockSignals(mask);
-  Rendez* added = r.release();  // the list owns it now
+  Rendez* fresh = r.release();  // the list owns it now
+  if (added != nullptr) *added = fresh;
   statusChanged(true);
   ovi_trace(2, "registered new rendezvous:\n");
-  ovi_trace(2, "\tsubproc_pid: %d\n", static_cast<int>(added->subproc_pid));
-  ovi_trace(2, "\trendez_addr: %s\n", inet_ntoa(added->rendez_addr));
-  ovi_trace(2, "\trendez_prog: %d\n", static_cast<int>(added->rendez_prog));
-  ovi_trace(2, "\trendez_vers: %d\n", static_cast<int>(added->rendez_vers));
-  ovi_trace(2, "\tfilter_file: %s\n", added->filter_file);
-  ovi_trace(2, "\t   orx_name: %s\n", added->orx_name);
-  ovi_trace(2, "\t   recv_orx: %s\n", added->recv_orx);
+  ovi_trace(2, "\tsubproc_pid: %d\n", static_cast<int>(fresh->subproc_pid));
+  ovi_trace(2, "\trendez_addr: %s\n", inet_ntoa(fresh->rendez_addr));
+  ovi_trace(2, "\trendez_prog: %d\n", static_cast<int>(fresh->rendez_prog));
+  ovi_trace(2, "\trendez_vers: %d\n", static_cast<int>(fresh->rendez_vers));
+  ovi_trace(2, "\tfilter_file: %s\n", fresh->filter_file);
+  ovi_trace(2, "\t   orx_name: %s\n", fresh->orx_name);
+  ovi_trace(2, "\t   recv_orx: %s\n", fresh->recv_orx);
   return 1;
 }
 
@@ -118,7 +119,6 @@ void Daemon::closeReceiverPipes() {
 }
 
 void Daemon::startSubprocess(Rendez* r) {
-  releaseHeldSignals();
   eventRendezProg = 0;
   callMeMom = 0;
   // A database name too long for the buffer is cut, like every request text.

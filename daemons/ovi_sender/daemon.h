@@ -85,8 +85,9 @@ class Daemon : public TesselObject {
 
   // Registers a receiver and forks its forwarding subprocess, replacing a
   // registration that matches it.  1 on success; failures are reported to
-  // the sender with formatStatus.
-  int addRendez(Request& request);
+  // the sender with formatStatus.  With `added`, *added is the new
+  // registration on success.
+  int addRendez(Request& request, Rendez** added = nullptr);
   // 1 and the subprocess pid of the first registration matching the request
   // fully or as the same console; 0 (pid 65536) otherwise.
   int rendezExists(Request& request, long& pid);
@@ -219,8 +220,10 @@ class Daemon : public TesselObject {
     statusStale = true;
     if (registry) statusUrgent = true;
   }
-  // Writes the status file when it is due.  Returns how long the service
-  // loop may sleep before it is due (null when nothing is pending).
+  // Writes the status file when it is due; called by the service loop,
+  // whose signals are held, so the walk of the registry needs no blocking.
+  // Returns how long the loop may sleep before it is due (null when nothing
+  // is pending).
   struct timespec* writeStatusWhenDue(struct timespec* wait);
   // Writes the status file now: the daemon, its subscription and each
   // registration with its counts, as JSON, replacing the file whole.

@@ -105,14 +105,10 @@ int Daemon::reapRendez(long pid, int restart) {
   unblockSignals(mask);
   statusChanged(true);
   if (!restart) return 1;
-  int added = addRendez(request);
-  if (added) {
-    // The registration goes on in its new subprocess, and so do its counts.
-    TesselListNode* last = rendezList->first();
-    while (rendezList->next(last) != nullptr) last = rendezList->next(last);
-    Rendez* fresh = static_cast<Rendez*>(TesselList::data(last));
-    fresh->counts = counts;
-    fresh->counts.restarts++;
-  }
-  return added;
+  Rendez* fresh;
+  if (!addRendez(request, &fresh)) return 0;
+  // The registration goes on in its new subprocess, and so do its counts.
+  fresh->counts = counts;
+  fresh->counts.restarts++;
+  return 1;
 }

@@ -49,9 +49,9 @@ void Daemon::dispatchReport(unsigned int type, char* system, char* group, char* 
   TesselServiceMsg* msg = aTesselVantRendez;
   if (msg == nullptr) return;
   sigset_t mask = blockSignals();
+  if (rendezList->first() != nullptr) statusChanged(false);
   for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
     Rendez* r = static_cast<Rendez*>(TesselList::data(n));
-    statusChanged(false);
     if (r->report_cache.count() >= REPORT_CACHE_LIMIT) {
       r->counts.dropped++;
       continue;

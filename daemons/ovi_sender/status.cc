@@ -86,13 +86,11 @@ int Daemon::writeStatus() {
                      ",\"written\":" + std::to_string(static_cast<long long>(time(nullptr))) +
                      ",\"subscribed\":" + (callMeMom && eventRendezProg != 0 ? "true" : "false") +
                      "},\"registrations\":[";
-  sigset_t mask = blockSignals();
   const char* comma = "";
   for (TesselListNode* n = rendezList->first(); n != nullptr; n = rendezList->next(n)) {
     json += comma + registrationJson(*static_cast<const Rendez*>(TesselList::data(n)));
     comma = ",";
   }
-  unblockSignals(mask);
   json += "]}\n";
 
   // Not synced: after a crash of the system the daemon that wrote these

@@ -216,7 +216,6 @@ int Daemon::send_db_traps(Rendez* r) {
   r->sync_pid = pid;
   if (pid > 0) return 1;
 
-  releaseHeldSignals();
   signal(SIGTERM, SIG_DFL);
   signal(SIGQUIT, SIG_DFL);
   signal(SIGINT, SIG_DFL);

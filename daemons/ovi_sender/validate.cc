@@ -75,7 +75,6 @@ bool Daemon::validateArgs(Request& request) {
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
-    releaseHeldSignals();
     // The daemon may be at its descriptor ceiling: the trap needs a socket.
     closeReceiverPipes();
     char reason[300];

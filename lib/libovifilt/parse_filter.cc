@@ -262,7 +262,6 @@ void build_filter_file_cache() {
 }
 
 void ovi_closefilter() {
-  filter.checked = false;
   filter.fp.reset();
   if (filter.first != nullptr) {
     free_filter_file_cache();
@@ -274,23 +273,22 @@ void ovi_closefilter() {
 // not open, read its status, rebuild the cache when it is newer.
 static int openAndRefresh(const char* name) {
   if (filter.fp == nullptr) {
-    filter.checked = false;
+    filter.checked = false;  // a file opened anew is read anew
     int err = ovi_open_data_file(name, &filter.fp, &filter.fd);
     if (err != 0) return err;
-  } else if (filter.checked) {
-    setTokenEof(0);
-    return 0;
   }
-  // The open file may have grown past the bound since it was opened.
-  struct stat st;
-  int err = tessel_check_text_file(filter.fd, &st);
-  if (err != 0) return err;
-  if (filter.modified < st.st_mtime) {
-    free_filter_file_cache();
-    build_filter_file_cache();
-    filter.modified = st.st_mtime;
+  if (!filter.checked) {
+    // The open file may have grown past the bound since it was opened.
+    struct stat st;
+    int err = tessel_check_text_file(filter.fd, &st);
+    if (err != 0) return err;
+    if (filter.modified < st.st_mtime) {
+      free_filter_file_cache();
+      build_filter_file_cache();
+      filter.modified = st.st_mtime;
+    }
+    filter.checked = filter.inRounds;
   }
-  filter.checked = filter.inRounds;
   setTokenEof(0);
   return 0;
 }

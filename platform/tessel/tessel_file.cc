@@ -131,6 +131,11 @@ FILE* tessel_open_for_writing(const char* path, bool append) {
   return fp;
 }
 
+std::string tessel_directory_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 int tessel_make_directories(const std::string& dir, std::string* failed) {
   // From the top down, so that the one that cannot be made is named.
   for (size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
@@ -176,9 +181,6 @@ int tessel_replace_file(const std::string& path, const std::string& text, bool d
     errno = err;
     return 0;
   }
-  if (durable) {
-    size_t slash = path.rfind('/');
-    syncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
-  }
+  if (durable) syncDirectory(tessel_directory_of(path));
   return 1;
 }

@@ -51,6 +51,10 @@ int tessel_check_text_file(int fd, struct stat* st);
 // fails at once instead.  Null when it cannot be opened.
 FILE* tessel_open_for_writing(const char* path, bool append);
 
+// The directory that holds `path`: "." for a bare name, "/" for a name
+// right below the root.
+std::string tessel_directory_of(const std::string& path);
+
 // Makes the directory `dir` and each missing parent (mode 0755 less the
 // umask).  Returns 1 when every one of them is a directory afterwards;
 // otherwise 0 with errno set (ENOTDIR for one that is something else) and,

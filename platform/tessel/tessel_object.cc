@@ -1,5 +1,6 @@
 #include "tessel/tessel_object.h"
 
+#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -35,6 +36,9 @@ void TesselObject::unblockSignals(sigset_t mask) {
 }
 
 sigset_t TesselObject::holdSignals() {
+  // Every child forked while they are held starts with the normal mask.
+  static bool forkHandler = pthread_atfork(nullptr, nullptr, releaseHeldSignals) == 0;
+  (void)forkHandler;
   sigset_t all;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &normalMask);

@@ -35,8 +35,8 @@ class TesselObject {
   // waits, and blockSignals/unblockSignals inside it make no system call
   // (unblockSignals leaves every signal blocked).
   // holdSignals blocks them all and returns the normal mask; a child forked
-  // while they are held calls releaseHeldSignals first, to get the normal
-  // mask back.
+  // while they are held gets the normal mask back at once (a fork handler
+  // calls releaseHeldSignals), and so does a holder that releases them.
   static sigset_t holdSignals();
   static void releaseHeldSignals();
   // Releases a lock taken with lockFile; 1 on success, 0 on failure.

@@ -122,6 +122,10 @@ int Process::stop(int signo, double seconds) {
   return status_;
 }
 
+bool exitedZero(int status) {
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 int runProgram(const std::vector<std::string>& argv, std::string* out, double seconds,
                const std::vector<std::string>& env, std::string* err) {
   Process p;

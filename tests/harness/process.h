@@ -86,6 +86,9 @@ bool signalChildOf(pid_t parent, pid_t pid, int signo);
 int runProgram(const std::vector<std::string>& argv, std::string* out, double seconds = 30,
                const std::vector<std::string>& env = {}, std::string* err = nullptr);
 
+// True for the wait status of a program that ran and exited with status 0.
+bool exitedZero(int status);
+
 // The lines of p's standard output so far that contain part.
 std::vector<std::string> linesWith(const Process& p, const std::string& part);
 

@@ -17,15 +17,13 @@ namespace {
 // only keep a broken script from hanging the test.
 const double kScriptSeconds = 90;
 
-bool succeeded(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
-
 }  // namespace
 
 TwoStations::TwoStations(const std::string& first, const std::string& second) {
   names_[0] = first;
   names_[1] = second;
   std::string out, err;
-  if (!succeeded(runProgram({OVI_STATIONS_SCRIPT, "check"}, &out, kScriptSeconds, {}, &err))) {
+  if (!exitedZero(runProgram({OVI_STATIONS_SCRIPT, "check"}, &out, kScriptSeconds, {}, &err))) {
     why_ = err.empty() ? "stations.sh check failed" : err;
     return;
   }
@@ -38,11 +36,11 @@ TwoStations::TwoStations(const std::string& first, const std::string& second) {
   dir_ = tmpl;
   std::vector<std::string> up = command("up");
   up.insert(up.end(), {"--names", first + "," + second, "--owner", std::to_string(getpid())});
-  if (!succeeded(runProgram(up, &out, kScriptSeconds, {}, &err))) {
+  if (!exitedZero(runProgram(up, &out, kScriptSeconds, {}, &err))) {
     why_ = out + err;
     return;
   }
-  if (!succeeded(runProgram(command("status"), &out, kScriptSeconds, {}, &err))) {
+  if (!exitedZero(runProgram(command("status"), &out, kScriptSeconds, {}, &err))) {
     why_ = "stations.sh status failed after up: " + err;
     down();
     return;
@@ -106,7 +104,7 @@ std::vector<pid_t> TwoStations::pids(const std::string& station) const {
   std::vector<std::string> argv = command("pids");
   argv.push_back(station);
   std::string out;
-  if (!succeeded(runProgram(argv, &out, kScriptSeconds, {}))) return result;
+  if (!exitedZero(runProgram(argv, &out, kScriptSeconds, {}))) return result;
   std::istringstream in(out);
   long pid;
   while (in >> pid) result.push_back(static_cast<pid_t>(pid));
@@ -118,7 +116,7 @@ bool TwoStations::down() {
   if (dir_.empty()) return true;
   std::string out, err;
   int status = runProgram(command("down"), &out, kScriptSeconds, {}, &err);
-  if (!succeeded(status)) {
+  if (!exitedZero(status)) {
     why_ = out + err;
     return false;
   }

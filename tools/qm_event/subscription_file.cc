@@ -84,10 +84,8 @@ int subscriptions_write(const std::string& path, const std::vector<StoredSubscri
   if (errno != ENOENT) return 0;
   // A directory on the way is missing, as on a fresh station: made, then
   // the file is written again.
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   std::string failed;
-  if (!tessel_make_directories(dir, &failed)) {
+  if (!tessel_make_directories(tessel_directory_of(path), &failed)) {
     *error = failure("cannot create", failed);
     return 0;
   }
